@@ -1,0 +1,61 @@
+// The programming engine: device search and the programming pass, with the
+// target rules and the flash transfer they run.
+#pragma once
+
+#include <cstdint>
+
+#include "bootloader/wire.h"
+#include "images/image_table.h"
+
+namespace pelmark {
+
+class ProgressBar;
+class StatusBar;
+
+// Search results.
+constexpr std::int16_t kSearchFound = 0;
+constexpr std::int16_t kSearchPortUnusable = -1;
+constexpr std::int16_t kSearchNotFound = -2;
+constexpr std::int16_t kSearchStopped = -3;
+
+// Set by the Loader window when its tag asks for the alternate search byte.
+extern bool g_alternateSearch;
+// Set by the Upgrade window when its tag asks for several images in a row.
+extern bool g_multiImage;
+
+std::int16_t SearchDevice(ProgressBar& progress, StatusBar& status);
+int PrgMode(ProgressBar& progress, StatusBar& status);
+
+// What the pass knows about the chip and image it works on.
+struct PassState {
+    ImageTableEntry image{};  // current image
+    std::int8_t slot = 0;
+    int rowSize = 64;
+    int addressUnit = 1;
+    std::uint32_t addressLimit = 0;
+    std::int32_t transferLength = 0;
+    std::uint8_t resetVector[8] = {0x80, 0xEF, 0x3F, 0xF0, 0, 0, 0, 0};
+    int resetVectorCount = 8;
+    bool k80 = false;
+    std::uint16_t skipStart = 0;
+    std::uint16_t skipLength = 0;
+};
+extern PassState g_pass;
+
+// Target identification and suitability.
+std::int8_t SelectImage(std::uint8_t chip, std::uint8_t board);
+bool IdentifyTarget(StatusBar& status);
+void ReadImageCodes();
+bool CheckSuitability(StatusBar& status);
+void ShowNoImage(StatusBar& status);
+void ShowImageTooBig(StatusBar& status);
+
+// Flash transfer.
+std::int16_t TransferProgram(ProgressBar& progress, StatusBar& status);
+std::int16_t WriteTrailerRow(StatusBar& status);
+std::int16_t WriteEeprom(ProgressBar& progress, StatusBar& status);
+
+// Everything the engine keeps between passes back to program start (tests).
+void ResetEngineState();
+
+}  // namespace pelmark

@@ -1,0 +1,86 @@
+// Frames, replies and waits: everything the engine sends to the bootloader
+// and the one parser for everything it sends back.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace pelmark {
+
+struct DeviceIdentity {
+    std::uint8_t chip = 0;
+    std::uint8_t bios = 0;  // bootloader version
+    std::uint8_t board = 0;
+    std::uint8_t preparation = 0;
+};
+
+struct DeviceRecord {
+    char text[25] = {};  // up to 24 characters, always terminated
+    std::uint16_t skipStart = 0;
+    std::uint16_t skipLength = 0;
+    bool complete = false;
+};
+
+enum class ParserState : std::uint8_t { Idle, RecordLength, RecordSkip, RecordData };
+
+struct ProtocolState {
+    bool acknowledged = false;
+    bool refused = false;
+    DeviceIdentity identity;  // committed
+    DeviceIdentity pending;
+    bool identityRecordSeen = false;
+    std::uint8_t identityIndex = 255;
+    DeviceRecord record;
+    ParserState parser = ParserState::Idle;
+    std::uint8_t recordLength = 0;
+    std::int16_t recordIndex = 0;
+};
+
+extern ProtocolState g_protocol;
+
+// Set by the stop controls (and by a console's interrupt handler); read and
+// cleared only by WaitReply.
+extern std::atomic<bool> g_stopRequest;
+
+constexpr int kFrameBufferSize = 300;
+extern std::uint8_t g_frameBuffer[kFrameBufferSize + 8];
+
+// Result codes of the wire layer.
+constexpr std::int16_t kOk = 0;
+constexpr std::int16_t kNoReply = -1;
+constexpr std::int16_t kStopped = -2;
+constexpr std::int16_t kRefused = -3;
+constexpr std::int16_t kIncompatible = -4;
+
+// Results of WaitReply.
+constexpr std::int16_t kReplyAck = 1;
+constexpr std::int16_t kReplyNak = -1;
+constexpr std::int16_t kReplyStop = -2;
+constexpr std::int16_t kReplyTimeout = 0;
+
+constexpr char kAccessString[] = "7Qm2Rx9Lb4Tz6Wk";
+
+// The engine's sleep; tests may replace it (nullptr restores the real one).
+using SleepFunction = void (*)(int ms);
+void SetSleepFunction(SleepFunction fn);
+void SleepMs(int ms);
+
+void PumpDelay(int ms);
+std::uint16_t ParseReplies();
+void ParseReplyByte(std::uint8_t b);
+std::int16_t WaitReply(int ms);
+std::uint8_t FrameChecksum(const std::uint8_t* bytes, int count);
+std::int16_t SendFrame(std::uint8_t* buffer, int count);
+void SendUnlockFrame();
+void SendCommand4();
+void ShowPassError(std::int16_t code);
+void ClearIdentity();
+// Parser to Idle, device record emptied (search start).
+void ResetReplyParser();
+
+// Builds a command frame (code, length, payload, 16-bit sum high first) into
+// out; returns its length.
+int BuildCommandFrame(std::uint8_t command, const std::uint8_t* payload, std::uint8_t length,
+                      std::uint8_t* out);
+
+}  // namespace pelmark

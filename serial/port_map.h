@@ -1,0 +1,28 @@
+// COM names on systems without them: COMn resolves to the entry "comN" (any
+// letter case) of the port-map directory, a symlink to a device, else to the
+// stable default COM1-32 = /dev/ttyS0-31, COM33-64 = /dev/ttyUSB0-31,
+// COM65-96 = /dev/ttyACM0-31.
+#pragma once
+
+#include <string>
+
+namespace pelmark::serial {
+
+// $PELMARK_PORT_DIR, else ${XDG_CONFIG_HOME:-$HOME/.config}/pelmark/ports.
+std::string PortMapDir();
+
+// The device path of COM<comNumber>; empty when the number has none.
+std::string ComDevicePath(int comNumber);
+
+// The map entry for COM<comNumber> in the port-map directory, or empty.
+std::string PortMapEntry(int comNumber);
+
+// The COM number whose default or mapped device is `path` (after resolving
+// symlinks), or 0 when none is.
+int ComNumberForPath(const std::string& path);
+
+// Makes COM<comNumber> name `path` for this process only (a device path given
+// on a command line); an empty path removes the override.
+void SetComOverride(int comNumber, const std::string& path);
+
+}  // namespace pelmark::serial
