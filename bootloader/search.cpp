@@ -1,1 +1,95 @@
-// (being written)
+#include <cstdio>
+
+#include "bootloader/engine.h"
+#include "serial/port_link.h"
+#include "shell/display.h"
+#include "shell/panels.h"
+
+namespace pelmark {
+
+bool g_alternateSearch = false;
+
+namespace {
+
+constexpr std::uint8_t kSearchMain = 0xC2;
+constexpr std::uint8_t kSearchUpgrade = 0xC5;
+constexpr std::uint8_t kSearchAlternate = 0xC6;
+constexpr int kSearchTries = 100;
+
+FrontEnd Showing() {
+    Display* d = CurrentDisplay();
+    return d ? d->Showing() : FrontEnd::Main;
+}
+
+std::uint8_t SearchByte(FrontEnd fe) {
+    if (fe == FrontEnd::Upgrade) return kSearchUpgrade;
+    if (fe == FrontEnd::Loader && g_alternateSearch) return kSearchAlternate;
+    return kSearchMain;
+}
+
+}  // namespace
+
+std::int16_t SearchDevice(ProgressBar& progress, StatusBar& status) {
+    Display* display = CurrentDisplay();
+    g_openPortIndex = -1;
+    if (display) display->HideOutcomeLabel();
+    progress.SetPosition(0);
+    progress.SetSmooth(true);
+    ComPortOpen();
+    ShowPortName(status);
+    if (display) display->ShowBusy();
+    if (static_cast<std::int16_t>(ComPortStatus(g_portIndex)) < 0) {
+        if (display) display->ShowIdle();
+        return kSearchPortUnusable;
+    }
+
+    ResetReplyParser();
+    g_pass.skipStart = 0;
+    g_pass.skipLength = 0;
+    ClearIdentity();
+
+    const FrontEnd fe = Showing();
+    std::uint8_t searchByte = SearchByte(fe);
+    progress.SetState(ProgressState::Paused);
+    progress.SetMax(kSearchTries);
+
+    bool found = false;
+    for (int i = 0; i < kSearchTries; ++i) {
+        ComPortDrain();
+        ClearIdentity();
+        if (fe == FrontEnd::Loader) {
+            if (display) display->ShowStatus("Search Device", clBlack);
+            progress.SetPosition(kSearchTries - i);
+        } else if (fe == FrontEnd::Upgrade) {
+            progress.SetPosition(kSearchTries - i);
+            status.SetPanelText(g_panels.message, "Search Device");
+        } else {
+            char text[24];
+            std::snprintf(text, sizeof text, "Try %d", i);
+            status.SetPanelText(g_panels.message, text);
+        }
+        g_protocol.acknowledged = false;
+        g_protocol.refused = false;
+        ComPortWrite(g_portIndex, &searchByte, 1);
+        const std::int16_t r = WaitReply(100);
+        if (r == kReplyStop) {
+            ShowPassError(kStopped);
+            progress.SetPosition(0);
+            return kSearchStopped;
+        }
+        if (r == kReplyAck) {
+            found = true;
+            break;
+        }
+    }
+    progress.SetState(ProgressState::Normal);
+    progress.SetPosition(0);
+    if (!found) {
+        status.SetPanelText(g_panels.message, "Device not Found");
+        if (display) display->ShowIdle();
+        return kSearchNotFound;
+    }
+    return kSearchFound;
+}
+
+}  // namespace pelmark

@@ -1,1 +1,239 @@
-// (being written)
+#include "bootloader/wire.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "serial/port_link.h"
+#include "shell/display.h"
+#include "shell/panels.h"
+
+namespace pelmark {
+
+ProtocolState g_protocol;
+std::atomic<bool> g_stopRequest{false};
+std::uint8_t g_frameBuffer[kFrameBufferSize + 8];
+
+namespace {
+
+void RealSleep(int ms) {
+    if (ms <= 0) return;
+    // An absolute deadline on the monotonic clock: a 5 ms slice is 5 ms, and
+    // an interrupted sleep resumes instead of returning early.
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += ms / 1000;
+    deadline.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
+SleepFunction g_sleep = RealSleep;
+
+void Pump() {
+    if (Display* d = CurrentDisplay()) d->PumpEvents();
+}
+
+}  // namespace
+
+void SetSleepFunction(SleepFunction fn) { g_sleep = fn ? fn : RealSleep; }
+
+void SleepMs(int ms) { g_sleep(ms); }
+
+void PumpDelay(int ms) {
+    while (ms > 0) {
+        g_sleep(5);
+        Pump();
+        ms -= 5;
+    }
+}
+
+void ParseReplyByte(std::uint8_t b) {
+    ProtocolState& p = g_protocol;
+    switch (p.parser) {
+        case ParserState::Idle:
+            if (b == 'R' && p.identity.bios >= 8 && p.identity.bios <= 31) {
+                p.recordIndex = 0;
+                p.parser = ParserState::RecordLength;
+            } else if (b == 'K') {
+                p.identity = p.pending;
+                p.acknowledged = true;
+            } else if (b == 'N') {
+                p.refused = true;
+            } else if (b == 'V') {
+                p.identityRecordSeen = true;
+                p.pending.bios = 1;
+                p.identityIndex = 0;
+                p.record.complete = false;
+            } else {
+                switch (p.identityIndex) {
+                    case 0:
+                        p.pending.bios = b;
+                        p.identityIndex = 1;
+                        break;
+                    case 1:
+                        p.pending.chip = b;
+                        p.identityIndex = 2;
+                        break;
+                    case 2:
+                        p.pending.board = b;
+                        p.identityIndex = 3;
+                        break;
+                    case 3:
+                        p.pending.preparation = b;
+                        p.identityIndex = 255;
+                        break;
+                    default:  // a legacy device: one chip byte, no version
+                        p.identityRecordSeen = false;
+                        p.pending.bios = 0;
+                        p.pending.chip = b;
+                        break;
+                }
+            }
+            break;
+        case ParserState::RecordLength:
+            p.recordLength = b;
+            p.recordIndex = 0;
+            p.parser = ParserState::RecordSkip;
+            break;
+        case ParserState::RecordSkip:
+            p.parser = ParserState::RecordData;
+            break;
+        case ParserState::RecordData:
+            if (p.recordIndex < p.recordLength) {
+                const int i = p.recordIndex;
+                if (i < 24) {
+                    p.record.text[i] = static_cast<char>(b);
+                    p.record.text[i + 1] = '\0';
+                } else if (i == 24) {
+                    p.record.skipStart = static_cast<std::uint16_t>((p.record.skipStart & 0xFF00u) | b);
+                } else if (i == 25) {
+                    p.record.skipStart = static_cast<std::uint16_t>((p.record.skipStart & 0x00FFu) | (b << 8));
+                } else if (i == 26) {
+                    p.record.skipLength = static_cast<std::uint16_t>((p.record.skipLength & 0xFF00u) | b);
+                } else if (i == 27) {
+                    p.record.skipLength = static_cast<std::uint16_t>((p.record.skipLength & 0x00FFu) | (b << 8));
+                }
+                ++p.recordIndex;
+            } else if (b == 'K') {
+                p.record.complete = true;
+                p.parser = ParserState::Idle;
+            }
+            break;
+    }
+}
+
+std::uint16_t ParseReplies() {
+    const std::uint16_t n = ComPortReadOnce();
+    for (std::uint16_t i = 0; i < n; ++i) ParseReplyByte(g_receiveBuffer[i]);
+    return n;
+}
+
+std::int16_t WaitReply(int ms) {
+    const int slices = ms / 5;
+    for (int i = 0; i < slices; ++i) {
+        PumpDelay(5);
+        ParseReplies();
+        if (g_stopRequest.exchange(false)) return kReplyStop;
+        if (g_protocol.acknowledged) {
+            g_protocol.acknowledged = false;
+            return kReplyAck;
+        }
+        if (g_protocol.refused) {
+            g_protocol.refused = false;
+            return kReplyNak;
+        }
+    }
+    return kReplyTimeout;
+}
+
+std::uint8_t FrameChecksum(const std::uint8_t* bytes, int count) {
+    std::uint8_t sum = 0;
+    for (int i = 0; i < count; ++i) sum = static_cast<std::uint8_t>(sum + bytes[i]);
+    return static_cast<std::uint8_t>(0x100 - sum);
+}
+
+std::int16_t SendFrame(std::uint8_t* buffer, int count) {
+    buffer[count] = FrameChecksum(buffer, count);
+    for (int attempt = 0;; ++attempt) {
+        g_protocol.acknowledged = false;
+        g_protocol.refused = false;
+        ComPortWrite(g_portIndex, buffer, static_cast<std::uint32_t>(count + 1));
+        const std::int16_t r = WaitReply(2000);
+        if (r == kReplyStop) return kStopped;
+        if (r == kReplyAck) return kOk;
+        if (r == kReplyTimeout) return kNoReply;
+        // Refused: the main updater window's status bar counts the resends.
+        Display* d = CurrentDisplay();
+        if (StatusBar* bar = d ? d->MainStatusBar() : nullptr) {
+            char text[24];
+            std::snprintf(text, sizeof text, "Resend %d", attempt);
+            bar->SetPanelText(g_panels.message, text);
+            bar->Repaint();
+        }
+        if (attempt >= 4) return kRefused;
+    }
+}
+
+int BuildCommandFrame(std::uint8_t command, const std::uint8_t* payload, std::uint8_t length,
+                      std::uint8_t* out) {
+    out[0] = command;
+    out[1] = length;
+    unsigned sum = static_cast<unsigned>(command) + length;
+    for (int i = 0; i < length; ++i) {
+        out[2 + i] = payload[i];
+        sum += payload[i];
+    }
+    out[2 + length] = static_cast<std::uint8_t>((sum >> 8) & 0xFFu);
+    out[3 + length] = static_cast<std::uint8_t>(sum & 0xFFu);
+    return 4 + length;
+}
+
+void SendUnlockFrame() {
+    std::uint8_t frame[4 + 15];
+    const int n = BuildCommandFrame(0x00, reinterpret_cast<const std::uint8_t*>(kAccessString), 15, frame);
+    ComPortWrite(g_portIndex, frame, static_cast<std::uint32_t>(n));
+}
+
+void SendCommand4() {
+    std::uint8_t frame[4];
+    const int n = BuildCommandFrame(0x04, nullptr, 0, frame);
+    ComPortWrite(g_portIndex, frame, static_cast<std::uint32_t>(n));
+}
+
+void ShowPassError(std::int16_t code) {
+    const char* text = nullptr;
+    switch (code) {
+        case kNoReply:
+            text = " not Response ";
+            break;
+        case kStopped:
+            text = " User Abort !! ";
+            break;
+        case kRefused:
+            text = " CHK Error !! ";
+            break;
+        case kIncompatible:
+            text = " Incompatible Bootloader !! ";
+            break;
+        default:
+            return;
+    }
+    if (Display* d = CurrentDisplay()) d->ShowOutcome(text, clRed, kOutcomeFailure);
+}
+
+void ClearIdentity() { g_protocol.identity = DeviceIdentity{}; }
+
+void ResetReplyParser() {
+    g_protocol.parser = ParserState::Idle;
+    std::memset(g_protocol.record.text, 0, sizeof g_protocol.record.text);
+    g_protocol.record.skipStart = 0;
+    g_protocol.record.skipLength = 0;
+}
+
+}  // namespace pelmark
