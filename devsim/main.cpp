@@ -1,0 +1,550 @@
+// pelmark-devsim: a PIC serial bootloader played on a pseudo-terminal.
+//
+// Prints the slave path of its pty as the first line on stdout (and "COM<N>"
+// as the second when --com is given), then answers whatever is written to
+// that path the way the device's bootloader does, until SIGINT, SIGTERM or
+// SIGHUP, until --exit-after-idle seconds pass without a received byte, or,
+// with --once, once the line has been quiet for one second after at least one
+// data frame (program row, trailer row or EEPROM frame) was received.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <dirent.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "devsim/device_model.h"
+#include "devsim/hex_dump.h"
+#include "images/mask.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using pelmark::devsim::DeviceConfig;
+using pelmark::devsim::DeviceModel;
+
+constexpr auto kPartialFrameSilence = std::chrono::milliseconds(100);
+constexpr auto kOnceSilence = std::chrono::seconds(1);
+constexpr std::size_t kMaxQueuedReply = 64 * 1024;
+constexpr int kFirstAutoCom = 100;
+constexpr int kLastCom = 257;  // port index 256
+
+volatile sig_atomic_t g_signal = 0;
+
+void OnSignal(int signo) { g_signal = signo; }
+
+// Decimal or 0x-prefixed hexadecimal, at most `max`.
+std::optional<unsigned long> ParseNumber(const std::string& text, unsigned long max) {
+    if (text.empty()) return std::nullopt;
+    int base = 10;
+    std::string digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits = digits.substr(2);
+    }
+    for (char c : digits)
+        if (!(base == 16 ? std::isxdigit(static_cast<unsigned char>(c))
+                         : std::isdigit(static_cast<unsigned char>(c))))
+            return std::nullopt;
+    errno = 0;
+    const unsigned long value = std::strtoul(digits.c_str(), nullptr, base);
+    if (errno != 0 || value > max) return std::nullopt;
+    return value;
+}
+
+CLI::Validator NumberUpTo(unsigned long max) {
+    return CLI::Validator(
+        [max](std::string& text) -> std::string {
+            if (ParseNumber(text, max)) return {};
+            return "expected a number (decimal or 0x hex) from 0 to " + std::to_string(max);
+        },
+        "NUMBER");
+}
+
+std::uint8_t Byte(const std::string& text) {
+    return static_cast<std::uint8_t>(*ParseNumber(text, 0xFF));
+}
+
+std::uint16_t Word(const std::string& text) {
+    return static_cast<std::uint16_t>(*ParseNumber(text, 0xFFFF));
+}
+
+// "c2,c5,c6", "0xC5", "" or "none": which search bytes the device answers.
+bool ParseSearchBytes(const std::string& text, DeviceConfig& config) {
+    config.answerC2 = config.answerC5 = config.answerC6 = false;
+    if (text.empty() || text == "none") return true;
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        std::size_t comma = text.find(',', from);
+        if (comma == std::string::npos) comma = text.size();
+        std::string item = text.substr(from, comma - from);
+        if (item.size() > 2 && item[0] == '0' && (item[1] == 'x' || item[1] == 'X'))
+            item = item.substr(2);
+        std::transform(item.begin(), item.end(), item.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (item == "c2")
+            config.answerC2 = true;
+        else if (item == "c5")
+            config.answerC5 = true;
+        else if (item == "c6")
+            config.answerC6 = true;
+        else
+            return false;
+        from = comma + 1;
+    }
+    return true;
+}
+
+// $PELMARK_PORT_DIR, else ${XDG_CONFIG_HOME:-$HOME/.config}/pelmark/ports.
+std::string PortMapDir() {
+    if (const char* dir = std::getenv("PELMARK_PORT_DIR"); dir && *dir) return dir;
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home ? home : ".") + "/.config";
+    }
+    return base + "/pelmark/ports";
+}
+
+bool MakeDirectories(const std::string& path) {
+    for (std::size_t at = 1; at <= path.size(); ++at) {
+        if (at != path.size() && path[at] != '/') continue;
+        const std::string part = path.substr(0, at);
+        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Names in the port-map directory, lower-cased (entries match in any case).
+std::vector<std::string> LowerCaseEntries(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            std::string name = e->d_name;
+            std::transform(name.begin(), name.end(), name.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            names.push_back(name);
+        }
+        closedir(d);
+    }
+    return names;
+}
+
+// The entry of `dir` whose name is `lowerName` in any letter case, or empty.
+std::string EntryInAnyCase(const std::string& dir, const std::string& lowerName) {
+    if (DIR* d = opendir(dir.c_str())) {
+        std::string found;
+        while (dirent* e = readdir(d)) {
+            std::string name = e->d_name;
+            std::string lower = name;
+            std::transform(lower.begin(), lower.end(), lower.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            if (lower == lowerName) {
+                found = dir + "/" + name;
+                break;
+            }
+        }
+        closedir(d);
+        return found;
+    }
+    return {};
+}
+
+// Places comN -> slave in the port-map directory. comNumber 0 picks the lowest
+// free N from 100 on. Returns the link path and sets comNumber, or empty.
+std::string PlaceComLink(int& comNumber, const std::string& slave) {
+    const std::string dir = PortMapDir();
+    if (!MakeDirectories(dir)) {
+        std::fprintf(stderr, "pelmark-devsim: cannot create %s: %s\n", dir.c_str(),
+                     std::strerror(errno));
+        return {};
+    }
+    if (comNumber != 0) {
+        const std::string name = "com" + std::to_string(comNumber);
+        const std::string existing = EntryInAnyCase(dir, name);
+        if (!existing.empty()) {
+            // A link left behind by a simulator that is gone may be replaced;
+            // anything that still leads somewhere is someone else's.
+            struct stat target {};
+            struct stat self {};
+            const bool dangling = lstat(existing.c_str(), &self) == 0 && S_ISLNK(self.st_mode) &&
+                                  stat(existing.c_str(), &target) != 0;
+            if (!dangling) {
+                std::fprintf(stderr, "pelmark-devsim: %s is already present\n", existing.c_str());
+                return {};
+            }
+            unlink(existing.c_str());
+        }
+        const std::string link = dir + "/" + name;
+        if (symlink(slave.c_str(), link.c_str()) != 0) {
+            std::fprintf(stderr, "pelmark-devsim: cannot create %s: %s\n", link.c_str(),
+                         std::strerror(errno));
+            return {};
+        }
+        return link;
+    }
+    for (int n = kFirstAutoCom; n <= kLastCom; ++n) {
+        const std::string name = "com" + std::to_string(n);
+        const auto names = LowerCaseEntries(dir);
+        if (std::find(names.begin(), names.end(), name) != names.end()) continue;
+        const std::string link = dir + "/" + name;
+        if (symlink(slave.c_str(), link.c_str()) == 0) {
+            comNumber = n;
+            return link;
+        }
+        if (errno != EEXIST) {
+            std::fprintf(stderr, "pelmark-devsim: cannot create %s: %s\n", link.c_str(),
+                         std::strerror(errno));
+            return {};
+        }
+    }
+    std::fprintf(stderr, "pelmark-devsim: no free COM number from %d to %d in %s\n", kFirstAutoCom,
+                 kLastCom, dir.c_str());
+    return {};
+}
+
+// Removes the link only while it is still ours.
+void RemoveComLink(const std::string& link, const std::string& slave) {
+    if (link.empty()) return;
+    char target[4096];
+    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    if (n < 0) return;
+    target[n] = '\0';
+    if (slave == target) unlink(link.c_str());
+}
+
+void SetRaw(int fd) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) return;
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B115200);
+    cfsetospeed(&tio, B115200);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CRTSCTS);
+    tio.c_cflag |= CS8 | CSTOPB | CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    tcsetattr(fd, TCSANOW, &tio);
+}
+
+std::string HexBytes(const std::uint8_t* data, std::size_t n) {
+    std::string text;
+    char field[4];
+    for (std::size_t i = 0; i < n; ++i) {
+        std::snprintf(field, sizeof field, i ? " %02x" : "%02x", static_cast<unsigned>(data[i]));
+        text += field;
+    }
+    return text;
+}
+
+struct Options {
+    std::string chip = "0x48";
+    std::string bios = "5";
+    std::string board = "5";
+    std::string preparation = "0x04";
+    bool legacy = false;
+    std::optional<std::string> recordText;
+    std::optional<std::string> skipStart;
+    std::optional<std::string> skipLength;
+    std::string searchBytes = "c2,c5,c6";
+    bool plain = false;
+    std::optional<std::string> maskBase;
+    std::string dump;
+    std::string log;
+    bool verbose = false;
+    std::optional<std::string> com;
+    double exitAfterIdle = 0;
+    bool once = false;
+};
+
+class Simulator {
+public:
+    Simulator(const DeviceConfig& config, const Options& options)
+        : model_(config), options_(options) {}
+
+    ~Simulator() {
+        if (log_) std::fclose(log_);
+        RemoveComLink(comLink_, slavePath_);
+        if (slave_ >= 0) close(slave_);
+        if (master_ >= 0) close(master_);
+    }
+
+    int Run() {
+        if (!options_.log.empty()) {
+            log_ = std::fopen(options_.log.c_str(), "w");
+            if (!log_) {
+                std::fprintf(stderr, "pelmark-devsim: cannot write %s: %s\n", options_.log.c_str(),
+                             std::strerror(errno));
+                return 1;
+            }
+        }
+        if (!OpenPty()) return 1;
+        int comNumber = 0;
+        if (options_.com) {
+            if (*options_.com != "auto") comNumber = static_cast<int>(*ParseNumber(*options_.com, kLastCom));
+            comLink_ = PlaceComLink(comNumber, slavePath_);
+            if (comLink_.empty()) return 1;
+        }
+        std::printf("%s\n", slavePath_.c_str());
+        if (options_.com) std::printf("COM%d\n", comNumber);
+        std::fflush(stdout);
+        if (options_.verbose) {
+            const auto& layout = model_.layout();
+            std::fprintf(stderr,
+                         "pelmark-devsim: chip 0x%02X (%s, row %u, limit 0x%X), bios %u, on %s\n",
+                         model_.config().chip,
+                         layout.family == pelmark::devsim::Family::Pic24 ? "PIC24" : "PIC18",
+                         layout.rowSize, layout.addressLimit, model_.config().bios,
+                         slavePath_.c_str());
+        }
+        Serve();
+        if (!options_.dump.empty() && !pelmark::devsim::WriteFileAtomically(
+                                          options_.dump, pelmark::devsim::IntelHexText(model_.Written()))) {
+            std::fprintf(stderr, "pelmark-devsim: cannot write %s: %s\n", options_.dump.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+        return 0;
+    }
+
+private:
+    bool OpenPty() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+            std::fprintf(stderr, "pelmark-devsim: cannot create a pseudo-terminal: %s\n",
+                         std::strerror(errno));
+            return false;
+        }
+        const char* name = ptsname(master_);
+        if (!name) {
+            std::fprintf(stderr, "pelmark-devsim: ptsname: %s\n", std::strerror(errno));
+            return false;
+        }
+        slavePath_ = name;
+        // Held open for the whole run, never read: without it the master sees
+        // a hang-up (EIO) whenever no updater has the port open.
+        slave_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY);
+        if (slave_ < 0) {
+            std::fprintf(stderr, "pelmark-devsim: cannot open %s: %s\n", slavePath_.c_str(),
+                         std::strerror(errno));
+            return false;
+        }
+        SetRaw(master_);
+        SetRaw(slave_);
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+        return true;
+    }
+
+    void Serve() {
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGINT);
+        sigaddset(&blocked, SIGTERM);
+        sigaddset(&blocked, SIGHUP);
+        sigset_t during;
+        sigprocmask(SIG_BLOCK, &blocked, &during);
+        sigdelset(&during, SIGINT);
+        sigdelset(&during, SIGTERM);
+        sigdelset(&during, SIGHUP);
+        struct sigaction action {};
+        action.sa_handler = OnSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+        sigaction(SIGHUP, &action, nullptr);
+        signal(SIGPIPE, SIG_IGN);
+
+        lastTraffic_ = Clock::now();
+        bool sawDataFrame = false;
+        std::uint8_t buffer[4096];
+        while (g_signal == 0) {
+            const auto now = Clock::now();
+            std::optional<Clock::time_point> deadline;
+            auto earliest = [&](Clock::time_point t) {
+                if (!deadline || t < *deadline) deadline = t;
+            };
+            if (model_.InFrame()) earliest(lastTraffic_ + kPartialFrameSilence);
+            if (options_.exitAfterIdle > 0)
+                earliest(lastTraffic_ + std::chrono::duration_cast<Clock::duration>(
+                                            std::chrono::duration<double>(options_.exitAfterIdle)));
+            if (options_.once && sawDataFrame) earliest(lastTraffic_ + kOnceSilence);
+
+            timespec timeout{};
+            timespec* timeoutPtr = nullptr;
+            if (deadline) {
+                const auto left = std::max(Clock::duration::zero(), *deadline - now);
+                const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+                timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
+                timeout.tv_nsec = static_cast<long>(ns % 1000000000);
+                timeoutPtr = &timeout;
+            }
+            pollfd pfd{master_, static_cast<short>(POLLIN | (queued_.empty() ? 0 : POLLOUT)), 0};
+            const int ready = ppoll(&pfd, 1, timeoutPtr, &during);
+            if (ready < 0) {
+                if (errno == EINTR) continue;
+                std::fprintf(stderr, "pelmark-devsim: poll: %s\n", std::strerror(errno));
+                break;
+            }
+            if (pfd.revents & POLLIN) {
+                const ssize_t n = read(master_, buffer, sizeof buffer);
+                if (n > 0) {
+                    const auto count = static_cast<std::size_t>(n);
+                    lastTraffic_ = Clock::now();
+                    if (options_.verbose)
+                        std::fprintf(stderr, "rx %s\n", HexBytes(buffer, count).c_str());
+                    const auto reply = model_.Feed(buffer, count);
+                    Queue(reply);
+                    const std::uint32_t before = dataFrames_;
+                    EmitEvents();
+                    if (dataFrames_ != before) sawDataFrame = true;
+                }
+            } else if (pfd.revents & (POLLHUP | POLLERR)) {
+                // Should not happen while the slave is held open; do not spin.
+                usleep(20000);
+            }
+            if (!queued_.empty()) Flush();
+
+            const auto after = Clock::now();
+            if (model_.InFrame() && after - lastTraffic_ >= kPartialFrameSilence) {
+                model_.DropPartialFrame();
+                EmitEvents();
+            }
+            if (options_.exitAfterIdle > 0 &&
+                after - lastTraffic_ >= std::chrono::duration<double>(options_.exitAfterIdle))
+                break;
+            if (options_.once && sawDataFrame && after - lastTraffic_ >= kOnceSilence) break;
+        }
+        if (!queued_.empty()) Flush();
+    }
+
+    void Queue(const std::vector<std::uint8_t>& bytes) {
+        if (bytes.empty()) return;
+        if (options_.verbose)
+            std::fprintf(stderr, "tx %s\n", HexBytes(bytes.data(), bytes.size()).c_str());
+        if (queued_.size() + bytes.size() > kMaxQueuedReply) {
+            std::fprintf(stderr, "pelmark-devsim: nobody reads the port; %zu reply bytes dropped\n",
+                         bytes.size());
+            return;
+        }
+        queued_.insert(queued_.end(), bytes.begin(), bytes.end());
+    }
+
+    void Flush() {
+        std::uint8_t chunk[4096];
+        while (!queued_.empty()) {
+            const std::size_t n = std::min(queued_.size(), sizeof chunk);
+            std::copy_n(queued_.begin(), n, chunk);
+            const ssize_t written = write(master_, chunk, n);
+            if (written <= 0) return;  // EAGAIN: the rest goes when POLLOUT says so
+            queued_.erase(queued_.begin(), queued_.begin() + written);
+        }
+    }
+
+    void EmitEvents() {
+        for (const auto& event : model_.TakeEvents()) {
+            using pelmark::devsim::FrameKind;
+            if (event.kind == FrameKind::Program || event.kind == FrameKind::Trailer ||
+                event.kind == FrameKind::Eeprom)
+                ++dataFrames_;
+            const std::string line = pelmark::devsim::FormatEvent(event);
+            if (log_) {
+                std::fprintf(log_, "%s\n", line.c_str());
+                std::fflush(log_);
+            }
+            if (options_.verbose) std::fprintf(stderr, "%s\n", line.c_str());
+        }
+    }
+
+    DeviceModel model_;
+    const Options& options_;
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slavePath_;
+    std::string comLink_;
+    std::FILE* log_ = nullptr;
+    std::deque<std::uint8_t> queued_;
+    Clock::time_point lastTraffic_;
+    std::uint32_t dataFrames_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    CLI::App app{"Virtual PIC serial bootloader on a pseudo-terminal.\n"
+                 "Prints the pty slave path (and COM<N> with --com), then serves until\n"
+                 "SIGINT/SIGTERM, --exit-after-idle, or --once.",
+                 "pelmark-devsim"};
+    app.add_option("--chip", o.chip, "Chip code (decimal or 0x hex)")
+        ->capture_default_str()->check(NumberUpTo(0xFF));
+    app.add_option("--bios", o.bios, "Bootloader version")->capture_default_str()->check(NumberUpTo(0xFF));
+    app.add_option("--board", o.board, "Board code")->capture_default_str()->check(NumberUpTo(0xFF));
+    app.add_option("--preparation", o.preparation, "Preparation code")
+        ->capture_default_str()->check(NumberUpTo(0xFF));
+    app.add_flag("--legacy", o.legacy, "No \"V\" record: answer a search byte with the chip byte and \"K\"");
+    app.add_option("--record-text", o.recordText, "Text of the \"R\" device record (versions 8 to 31)");
+    app.add_option("--skip-start", o.skipStart, "Skip start of the \"R\" device record")->check(NumberUpTo(0xFFFF));
+    app.add_option("--skip-length", o.skipLength, "Skip length of the \"R\" device record")
+        ->check(NumberUpTo(0xFFFF));
+    app.add_option("--search-bytes", o.searchBytes, "Search bytes answered: c2,c5,c6 or none")
+        ->capture_default_str();
+    app.add_flag("--plain", o.plain, "Store data frames as received, without unmasking");
+    app.add_option("--mask-base", o.maskBase, "Mask constant B (default: the build's)")->check(NumberUpTo(0xFF));
+    app.add_option("--dump", o.dump, "Write the written memory as Intel HEX to FILE at exit");
+    app.add_option("--log", o.log, "Write one line per frame received to FILE");
+    app.add_option("--com", o.com, "Place comN -> pty in the port-map directory (N or auto)")
+        ->check([](const std::string& text) -> std::string {
+            if (text == "auto") return {};
+            const auto n = ParseNumber(text, kLastCom);
+            if (n && *n >= 1) return {};
+            return "expected auto or a COM number from 1 to " + std::to_string(kLastCom);
+        });
+    app.add_option("--exit-after-idle", o.exitAfterIdle, "Exit after SECONDS without received bytes")
+        ->check(CLI::NonNegativeNumber);
+    app.add_flag("--once", o.once, "Exit when the line has been quiet for 1 s after a data frame");
+    app.add_flag("-v,--verbose", o.verbose, "Show bytes and frames on stderr");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+
+    DeviceConfig config;
+    config.chip = Byte(o.chip);
+    config.bios = Byte(o.bios);
+    config.board = Byte(o.board);
+    config.preparation = Byte(o.preparation);
+    config.legacy = o.legacy;
+    config.hasRecord = o.recordText || o.skipStart || o.skipLength;
+    config.recordText = o.recordText.value_or("");
+    config.skipStart = o.skipStart ? Word(*o.skipStart) : std::uint16_t{0};
+    config.skipLength = o.skipLength ? Word(*o.skipLength) : std::uint16_t{0};
+    config.plain = o.plain;
+    config.maskBase = o.maskBase ? Byte(*o.maskBase) : pelmark::kMaskBase;
+    if (!ParseSearchBytes(o.searchBytes, config)) {
+        std::fprintf(stderr, "pelmark-devsim: --search-bytes: expected a list of c2, c5, c6 or none\n");
+        return 2;
+    }
+
+    Simulator simulator(config, o);
+    return simulator.Run();
+}
