@@ -1,0 +1,342 @@
+#include "cli/console_display.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+
+#include "shell/panels.h"
+
+namespace pelmark::cli {
+
+namespace {
+
+constexpr double kFloodInterval = 1.0;  // seconds between two texts of one flood
+constexpr double kBarInterval = 0.1;    // the bar is redrawn at most ten times a second
+constexpr int kBarWidth = 30;
+constexpr const char* kEraseLine = "\r\033[K";
+
+bool AllDigits(const std::string& s, std::size_t from, std::size_t to) {
+    if (from >= to) return false;
+    for (std::size_t i = from; i < to; ++i)
+        if (!std::isdigit(static_cast<unsigned char>(s[i]))) return false;
+    return true;
+}
+
+bool AllHexDigits(const std::string& s, std::size_t from, std::size_t to) {
+    if (from >= to) return false;
+    for (std::size_t i = from; i < to; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(s[i]))) return false;
+    return true;
+}
+
+bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+}  // namespace
+
+double SteadySeconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string Trimmed(const char* text) {
+    if (text == nullptr) return {};
+    std::string s(text);
+    const std::size_t first = s.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    const std::size_t last = s.find_last_not_of(" \t");
+    return s.substr(first, last - first + 1);
+}
+
+Flood FloodKind(const std::string& text) {
+    if (StartsWith(text, "Try ") && AllDigits(text, 4, text.size())) return Flood::Try;
+    if (StartsWith(text, "Program EEP ") && AllDigits(text, 12, text.size())) return Flood::ProgramEeprom;
+    if (StartsWith(text, "Program ")) {
+        // "Program 00123 (0007b)"
+        const std::size_t open = text.find(" (", 8);
+        if (open != std::string::npos && text.back() == ')' && AllDigits(text, 8, open) &&
+            AllHexDigits(text, open + 2, text.size() - 1))
+            return Flood::ProgramRow;
+    }
+    return Flood::None;
+}
+
+// ---- progress bar and status bar adapters -----------------------------------------
+
+void ConsoleProgressBar::SetMin(int value) {
+    min_ = value;
+    display_.ProgressChanged(true);
+}
+
+void ConsoleProgressBar::SetMax(int value) {
+    max_ = value;
+    display_.ProgressChanged(true);
+}
+
+void ConsoleProgressBar::SetPosition(int value) {
+    position_ = value;
+    display_.ProgressChanged(value <= min_);
+}
+
+void ConsoleProgressBar::SetState(ProgressState state) {
+    state_ = state;
+    display_.ProgressChanged(true);
+}
+
+void ConsoleStatusBar::SetPanelText(int panel, const char* text) { display_.PanelText(panel, text); }
+
+// ---- the display ---------------------------------------------------------------
+
+ConsoleDisplay::ConsoleDisplay(FrontEnd frontEnd, std::ostream& out, std::ostream& err, ConsoleOptions options,
+                               Clock clock)
+    : frontEnd_(frontEnd),
+      out_(out),
+      err_(err),
+      options_(options),
+      clock_(std::move(clock)),
+      progress_(*this),
+      status_(*this),
+      stepBytes_([] { return 1; }) {}
+
+ConsoleDisplay::~ConsoleDisplay() { EraseBar(); }
+
+std::string ConsoleDisplay::PanelName(int panel) const {
+    if (panel == g_panels.port) return "port";
+    if (panel == g_panels.message) return "message";
+    if (panel == g_panels.device) return "device";
+    if (panel == g_panels.info) return "info";
+    return "panel " + std::to_string(panel);
+}
+
+void ConsoleDisplay::PanelText(int panel, const char* text) {
+    if (panel == g_panels.message) messageText_ = text ? text : "";
+    // The Loader window's status bar is hidden: its texts are never seen.
+    if (frontEnd_ == FrontEnd::Loader) return;
+    const std::string shown = Trimmed(text);
+    if (shown.empty()) return;  // a blanked panel
+    Emit("[" + PanelName(panel) + "] " + shown, FloodKind(shown));
+}
+
+void ConsoleDisplay::ShowOutcome(const char* text, Colour colour, std::uint8_t code) {
+    busy_ = false;
+    const std::string shown = Trimmed(text);
+    switch (frontEnd_) {
+        case FrontEnd::Loader:
+            lineText_ = text;
+            lineColour_ = colour;
+            lineIsStatus_ = false;
+            if (!shown.empty()) Emit("[outcome] " + shown, Flood::None);
+            break;
+        case FrontEnd::Upgrade:
+            messageText_ = text;
+            if (!shown.empty()) Emit("[message] " + shown, Flood::None);
+            break;
+        case FrontEnd::Main:
+            outcomeShown_ = true;
+            outcomeText_ = text;
+            outcomeCode_ = code;
+            if (!shown.empty()) Emit("[outcome] " + shown, Flood::None);
+            break;
+    }
+    if (std::strcmp(text, "Invalid Port Com") == 0 && invalidPortHint_) {
+        const std::string hint = invalidPortHint_();
+        if (!hint.empty()) {
+            FlushHeld();
+            EraseBar();
+            out_.flush();
+            err_ << hint << '\n' << std::flush;
+        }
+    }
+}
+
+void ConsoleDisplay::ShowStatus(const char* text, Colour colour) {
+    const std::string shown = Trimmed(text);
+    switch (frontEnd_) {
+        case FrontEnd::Loader:
+            lineText_ = text;
+            lineColour_ = colour == clBtnFace ? clBlack : colour;
+            lineIsStatus_ = true;
+            if (!shown.empty()) Emit("[status] " + shown, FloodKind(shown));
+            break;
+        case FrontEnd::Upgrade:
+            messageText_ = text;
+            if (!shown.empty()) Emit("[message] " + shown, FloodKind(shown));
+            break;
+        case FrontEnd::Main:
+            // The outcome label now carries a running status, not an outcome.
+            outcomeShown_ = false;
+            if (!shown.empty()) Emit("[status] " + shown, FloodKind(shown));
+            break;
+    }
+}
+
+void ConsoleDisplay::ShowBusy() { busy_ = true; }
+
+void ConsoleDisplay::ShowIdle() { busy_ = false; }
+
+void ConsoleDisplay::HideOutcomeLabel() { outcomeShown_ = false; }
+
+StatusBar* ConsoleDisplay::MainStatusBar() {
+    // The main updater window's status bar is seen only when that window leads.
+    return frontEnd_ == FrontEnd::Main ? &status_ : nullptr;
+}
+
+void ConsoleDisplay::SetIdentityField(IdentityField field, const char* text) {
+    const std::string shown = Trimmed(text);
+    if (shown.empty()) return;
+    switch (frontEnd_) {
+        case FrontEnd::Loader:
+            if (field == IdentityField::Hardware) Emit("HW : " + shown, Flood::None);
+            if (field == IdentityField::Bootloader) Emit("BS : " + shown, Flood::None);
+            break;
+        case FrontEnd::Upgrade:
+            break;  // the Upgrade window has no identity lines
+        case FrontEnd::Main:
+            if (field == IdentityField::IdentityLine) Emit("[identity] " + shown, Flood::None);
+            if (field == IdentityField::DeviceText) Emit("[record] " + shown, Flood::None);
+            break;
+    }
+}
+
+void ConsoleDisplay::MessageBox(const char* text, const char*) {
+    FlushHeld();
+    EraseBar();
+    out_.flush();
+    err_ << "Error: " << text << '\n' << std::flush;
+}
+
+void ConsoleDisplay::ShowFirmwareLine(const char* tag) { Emit("FW : " + Trimmed(tag), Flood::None); }
+
+void ConsoleDisplay::ResetLoaderMessage() {
+    lineText_ = "Push 'Update FW' button and connect a device";
+    lineColour_ = clBlack;
+    lineIsStatus_ = false;
+}
+
+Verdict ConsoleDisplay::Judge() const {
+    switch (frontEnd_) {
+        case FrontEnd::Loader:
+            if (busy_ || lineText_.empty()) return {false, "failed (no outcome shown by the Loader front end)"};
+            return {lineIsStatus_ && lineColour_ == clGreen && lineText_ == "Successfully updated", Trimmed(lineText_.c_str())};
+        case FrontEnd::Upgrade:
+            // " No Hex inside !! " and " Hex too Big !! " are shown nowhere in
+            // this front end: the window stays busy.
+            if (busy_ || messageText_.empty()) return {false, "failed (no outcome shown by the Upgrade front end)"};
+            return {messageText_ == "Program OK", Trimmed(messageText_.c_str())};
+        case FrontEnd::Main:
+            if (outcomeShown_) return {outcomeCode_ == kOutcomeSuccess, Trimmed(outcomeText_.c_str())};
+            if (!busy_ && !messageText_.empty()) return {false, Trimmed(messageText_.c_str())};
+            return {false, "failed (no outcome shown by the main updater front end)"};
+    }
+    return {false, "failed"};
+}
+
+Verdict ConsoleDisplay::Finish() {
+    FlushHeld();
+    EraseBar();
+    finished_ = true;
+    Verdict v = Judge();
+    if (v.text.empty()) v.text = v.success ? "done" : "failed";
+    out_ << "Outcome: " << v.text << '\n' << std::flush;
+    return v;
+}
+
+// ---- output ------------------------------------------------------------------
+
+void ConsoleDisplay::Emit(const std::string& line, Flood flood) {
+    if (options_.quiet || finished_) return;
+    const double now = clock_();
+    if (flood != Flood::None && flood == lastFlood_) {
+        if (now - lastFloodPrint_ >= kFloodInterval) {
+            heldLine_.clear();
+            WriteLine(line);
+            lastFloodPrint_ = now;
+        } else {
+            heldLine_ = line;
+        }
+        return;
+    }
+    FlushHeld();
+    lastFlood_ = flood;
+    if (flood != Flood::None) lastFloodPrint_ = now;
+    if (line == lastLine_) return;  // the same text again shows nothing new
+    WriteLine(line);
+}
+
+void ConsoleDisplay::FlushHeld() {
+    if (heldLine_.empty()) return;
+    std::string line;
+    line.swap(heldLine_);
+    WriteLine(line);
+}
+
+void ConsoleDisplay::WriteLine(const std::string& line) {
+    EraseBar();
+    out_ << line << '\n' << std::flush;
+    lastLine_ = line;
+    DrawBar(true);
+}
+
+void ConsoleDisplay::EraseBar() {
+    if (!barDrawn_) return;
+    out_ << kEraseLine << std::flush;
+    barDrawn_ = false;
+}
+
+void ConsoleDisplay::ProgressChanged(bool phaseStart) {
+    if (!options_.terminal || options_.quiet || finished_) return;
+    const double now = clock_();
+    if (phaseStart) {
+        phaseStartPosition_ = progress_.Position();
+        phaseStartTime_ = now;
+    }
+    DrawBar(phaseStart);
+}
+
+void ConsoleDisplay::DrawBar(bool force) {
+    if (!options_.terminal || options_.quiet || finished_) return;
+    const int min = progress_.Min();
+    const int max = progress_.Max();
+    const int pos = progress_.Position();
+    if (max <= min || pos <= min) {
+        EraseBar();
+        return;
+    }
+    const double now = clock_();
+    if (!force && barDrawn_ && now - lastBarDraw_ < kBarInterval) return;
+
+    const double fraction = std::clamp(static_cast<double>(pos - min) / static_cast<double>(max - min), 0.0, 1.0);
+    const int filled = static_cast<int>(fraction * kBarWidth + 0.5);
+    std::string bar = "[";
+    bar.append(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(kBarWidth - filled), '-');
+    bar += "]";
+
+    char tail[64] = "";
+    switch (progress_.State()) {
+        case ProgressState::Paused:
+            std::snprintf(tail, sizeof tail, " searching");
+            break;
+        case ProgressState::Error:
+            std::snprintf(tail, sizeof tail, " %3d%% stopped", static_cast<int>(fraction * 100.0));
+            break;
+        case ProgressState::Normal: {
+            const double elapsed = now - phaseStartTime_;
+            const int steps = pos - phaseStartPosition_;
+            if (elapsed >= 0.2 && steps > 0) {
+                const double rate = static_cast<double>(steps) * stepBytes_() / elapsed;
+                std::snprintf(tail, sizeof tail, " %3d%% %8.0f B/s", static_cast<int>(fraction * 100.0), rate);
+            } else {
+                std::snprintf(tail, sizeof tail, " %3d%%", static_cast<int>(fraction * 100.0));
+            }
+            break;
+        }
+    }
+    out_ << '\r' << bar << tail << "\033[K" << std::flush;
+    barDrawn_ = true;
+    lastBarDraw_ = now;
+}
+
+}  // namespace pelmark::cli

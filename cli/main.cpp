@@ -1,0 +1,160 @@
+// pelmark-flash: the console front end for scripts, service benches and
+// production lines. It drives the same engine as the desktop program and
+// behaves like the front end the build tag selects.
+#include <CLI/CLI.hpp>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+
+#include "bootloader/engine.h"
+#include "cli/console_display.h"
+#include "cli/flash_flow.h"
+#include "cli/port_choice.h"
+#include "images/image_table.h"
+#include "report/board_names.h"
+#include "serial/backend.h"
+#include "serial/port_link.h"
+#include "serial/port_map.h"
+#include "shell/build_info.h"
+
+namespace {
+
+using namespace pelmark;
+using namespace pelmark::cli;
+
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the interrupt handler needs a lock-free flag");
+
+// Ctrl+C asks the engine to stop at its next wait; it then unwinds with its
+// stop report. The handler is installed with SA_RESETHAND, so a second Ctrl+C
+// ends the program at once.
+extern "C" void OnInterrupt(int) {
+    g_interrupted.store(true);
+    g_stopRequest.store(true);
+}
+
+void InstallInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    // A reader that goes away must not end an update half way.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool StdoutIsTerminal() {
+    if (!isatty(STDOUT_FILENO)) return false;
+    const char* term = std::getenv("TERM");
+    return term == nullptr || std::strcmp(term, "dumb") != 0;
+}
+
+constexpr const char* kFooter = R"TXT(
+Output: every text the front end shows, one line each, in order:
+  [port] [message] [device] [info]   status-bar panels
+  [status] [outcome]                 outcome label (main) or message line (loader)
+  [identity] [record]                identity lines (main)
+  FW : / HW : / BS :                 firmware, hardware and bootloader lines (loader)
+Texts lose their surrounding spaces; floods of "Try n", "Program n (x)" and
+"Program EEP n" are thinned out. The last line is "Outcome: <text>", e.g.
+"Outcome: Program Ok". A progress bar is drawn only on a terminal.
+
+Exit status: 0 device updated, 1 update failed, 2 bad usage or no port chosen,
+130 stopped by Ctrl+C.)TXT";
+
+int ListPorts() {
+    for (const auto& [name, friendly] : PresentPorts()) std::cout << name << '\t' << friendly << '\n';
+    return kExitSuccess;
+}
+
+int Report() {
+    InitImageTable();
+    for (const std::string& line : VersionReportLines()) std::cout << line << '\n';
+    return kExitSuccess;
+}
+
+int Version() {
+    std::cout << DisplayTag() << '\n' << "built " << BuildDate() << ' ' << BuildTime() << '\n';
+    return kExitSuccess;
+}
+
+int Flash(FrontEnd frontEnd, int portIndex, bool quiet) {
+    ConsoleOptions options;
+    options.terminal = StdoutIsTerminal();
+    options.quiet = quiet;
+    ConsoleDisplay display(frontEnd, std::cout, std::cerr, options);
+    display.SetStepBytes([] { return g_pass.addressUnit; });
+    display.SetInvalidPortHint([] {
+        const serial::SerialBackend& backend = serial::Backend();
+        return PortOpenHint(backend.LastOpenError(), backend.LastOpenErrorText(), g_portIndex,
+                            serial::ComDevicePath(g_portIndex + 1));
+    });
+    SetDisplay(&display);
+
+    CreateFrontEnd(display, DisplayTag());
+    g_portIndex = static_cast<std::int16_t>(portIndex);
+    g_openPortIndex = static_cast<std::int16_t>(portIndex - 1);  // the first search opens the port afresh
+
+    InstallInterruptHandler();
+    RunFrontEnd(display);
+    const Verdict verdict = display.Finish();
+
+    ComPortCloseAll();
+    SetDisplay(nullptr);
+    return ExitStatusFor(verdict, g_interrupted.load());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Updates the firmware of a PIC18, PIC24 or dsPIC33 device through its serial bootloader.",
+                 "pelmark-flash"};
+    app.footer(kFooter);
+
+    std::string port;
+    std::string frontEndName;
+    bool listPorts = false;
+    bool report = false;
+    bool version = false;
+    bool quiet = false;
+
+    app.add_option("-p,--port", port,
+                   "Port of the device: a COM name (COM9, com9) or a device path (/dev/ttyUSB0); "
+                   "default: the only serial port present");
+    app.add_option("--front-end", frontEndName,
+                   std::string("Behave like this front end instead of the one the build tag selects (") +
+                       FrontEndName(FrontEndFor(ChooseFrontEnd(BuildTag()))) + ")")
+        ->check(CLI::IsMember({"main", "upgrade", "loader"}));
+    CLI::Option* listOpt = app.add_flag("--list-ports", listPorts, "List the serial ports present: COM name, tab, friendly name");
+    CLI::Option* reportOpt = app.add_flag("--report", report, "Print the version report of the firmware this build carries");
+    CLI::Option* versionOpt = app.add_flag("--version", version, "Print the build tag, build date and time");
+    app.add_flag("-q,--quiet", quiet, "Print only the outcome line");
+    listOpt->excludes(reportOpt)->excludes(versionOpt);
+    reportOpt->excludes(versionOpt);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int rc = app.exit(e);
+        return rc == 0 ? kExitSuccess : kExitUsage;
+    }
+
+    if (version) return Version();
+    if (listPorts) return ListPorts();
+    if (report) return Report();
+
+    const FrontEnd frontEnd =
+        frontEndName.empty() ? FrontEndFor(ChooseFrontEnd(BuildTag())) : FrontEndNamed(frontEndName).value();
+
+    const PortChoice choice = port.empty() ? PortFromPresent(PresentPorts()) : PortFromArgument(port);
+    if (choice.index < 0) {
+        std::cerr << "pelmark-flash: " << choice.error << '\n';
+        return kExitUsage;
+    }
+    return Flash(frontEnd, choice.index, quiet);
+}

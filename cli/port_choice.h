@@ -1,0 +1,40 @@
+// Choosing the COM port from the command line or from the ports present, and
+// the hint printed when the port cannot be opened.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "serial/backend.h"
+
+namespace pelmark::cli {
+
+// The port index (0 = COM1) of a COM name in any letter case, "COM1" to
+// "COM257"; nothing for anything else.
+std::optional<int> ParseComName(const std::string& text);
+
+struct PortChoice {
+    int index = -1;     // port index, -1 when the argument is not usable
+    std::string error;  // why not, for the user
+};
+
+// --port: a COM name or a device path. A path no COM number names gets a
+// free COM number of its own for this run (the highest one without a device).
+PortChoice PortFromArgument(const std::string& argument);
+
+// The pairs port discovery delivers: COM name and friendly name.
+using PortList = std::vector<std::pair<std::string, std::string>>;
+PortList PresentPorts();
+
+// Without --port: the only port present; none or several is an error that
+// names them.
+PortChoice PortFromPresent(const PortList& ports);
+
+// One line naming the cause the system gave for a failed open of COM<index+1>
+// (device path beside it); empty when there is nothing to add.
+std::string PortOpenHint(serial::OpenError error, const std::string& systemText, int portIndex,
+                         const std::string& devicePath);
+
+}  // namespace pelmark::cli
