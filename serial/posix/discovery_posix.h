@@ -1,0 +1,13 @@
+// Where discovery on Linux finds the system's ttys. Tests point it at a
+// prepared tree shaped like /sys/class/tty; the udev database is asked only
+// while the system's own tree is in use.
+#pragma once
+
+#include <string>
+
+namespace pelmark::serial {
+
+// An empty text restores "/sys/class/tty".
+void SetTtyClassDir(const std::string& dir);
+
+}  // namespace pelmark::serial
