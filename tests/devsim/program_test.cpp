@@ -1,0 +1,306 @@
+// pelmark-devsim as a program: its pty, its port-map link, the line-silence
+// rule, its log, its dump and its ways of ending.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+
+constexpr std::uint8_t kMaskBase = 0x5A;  // passed with --mask-base so the test fixes B
+
+// One running simulator; terminated and reaped when the test ends.
+class Sim {
+public:
+    explicit Sim(const std::vector<std::string>& args,
+                 const std::map<std::string, std::string>& env = {}) {
+        int out[2];
+        if (pipe(out) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            close(out[0]);
+            close(out[1]);
+            for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
+            std::vector<char*> argv{const_cast<char*>(PELMARK_DEVSIM_PATH)};
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(PELMARK_DEVSIM_PATH, argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        stdout_ = out[0];
+    }
+
+    ~Sim() {
+        if (pid_ > 0 && !exited_) Terminate();
+        if (stdout_ >= 0) close(stdout_);
+    }
+
+    // The next stdout line, or "" when none comes within the time.
+    std::string ReadLine(std::chrono::milliseconds timeout = 5000ms) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (true) {
+            const auto nl = buffered_.find('\n');
+            if (nl != std::string::npos) {
+                std::string line = buffered_.substr(0, nl);
+                buffered_.erase(0, nl + 1);
+                return line;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
+            if (left <= 0ms) return {};
+            pollfd pfd{stdout_, POLLIN, 0};
+            if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0) return {};
+            char chunk[256];
+            const ssize_t n = read(stdout_, chunk, sizeof chunk);
+            if (n <= 0) return {};
+            buffered_.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+
+    // Exit status after SIGTERM.
+    int Terminate() {
+        kill(pid_, SIGTERM);
+        return WaitExit(5000ms);
+    }
+
+    // Exit status, or -1 when the program is still running after `timeout`.
+    int WaitExit(std::chrono::milliseconds timeout) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < end) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                exited_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int stdout_ = -1;
+    bool exited_ = false;
+    std::string buffered_;
+};
+
+int OpenPort(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return fd;
+    termios tio{};
+    tcgetattr(fd, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(fd, TCSANOW, &tio);
+    return fd;
+}
+
+// Reads until `count` bytes arrived or `timeout` passed.
+Bytes ReadBytes(int fd, std::size_t count, std::chrono::milliseconds timeout = 3000ms) {
+    Bytes got;
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (got.size() < count) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        if (left <= 0ms) break;
+        pollfd pfd{fd, POLLIN, 0};
+        if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
+        std::uint8_t chunk[512];
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n > 0) got.insert(got.end(), chunk, chunk + n);
+    }
+    return got;
+}
+
+void Write(int fd, const Bytes& bytes) {
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+Bytes Checksummed(Bytes frame) {
+    unsigned sum = 0;
+    for (auto b : frame) sum += b;
+    frame.push_back(static_cast<std::uint8_t>((0x100 - (sum & 0xFF)) & 0xFF));
+    return frame;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::stringstream s;
+    s << std::ifstream(path).rdbuf();
+    return s.str();
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+class TempDir {
+public:
+    TempDir() {
+        char name[] = "/tmp/devsim-test-XXXXXX";
+        path_ = mkdtemp(name) ? name : "";
+    }
+    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+const Bytes kIdentity{'V', 5, 0x48, 5, 0x04, 'K'};  // the defaults: chip 0x48, bios 5, board 5
+
+TEST(DevsimProgram, AnswersASearchByteOnItsPtyAcrossReopens) {
+    Sim sim({"--exit-after-idle", "30"});
+    const std::string path = sim.ReadLine();
+    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+
+    for (int opening = 0; opening < 2; ++opening) {
+        SCOPED_TRACE(opening);
+        const int fd = OpenPort(path);
+        ASSERT_GE(fd, 0);
+        Write(fd, {0xC2});
+        EXPECT_EQ(ReadBytes(fd, 6), kIdentity);
+        close(fd);
+    }
+    EXPECT_EQ(sim.Terminate(), 0);
+}
+
+TEST(DevsimProgram, PartialFrameIsDroppedAfterSilenceButNotWhileBytesKeepComing) {
+    Sim sim({"--exit-after-idle", "30", "--plain"});
+    const int fd = OpenPort(sim.ReadLine());
+    ASSERT_GE(fd, 0);
+
+    // A row that arrives in pieces 30 ms apart is still one frame.
+    Bytes row{0x00, 0x00, 0x40, 0x40};
+    row.insert(row.end(), 64, 0x5C);
+    row = Checksummed(row);
+    Write(fd, Bytes(row.begin(), row.begin() + 10));
+    std::this_thread::sleep_for(30ms);
+    Write(fd, Bytes(row.begin() + 10, row.begin() + 40));
+    std::this_thread::sleep_for(30ms);
+    Write(fd, Bytes(row.begin() + 40, row.end()));
+    EXPECT_EQ(ReadBytes(fd, 1), Bytes{'K'});
+
+    // A frame cut short: after 100 ms of quiet the device listens afresh, so
+    // the search byte is answered instead of being taken for row data.
+    Write(fd, {0x00, 0x00, 0x80, 0x40, 0x01, 0x02});
+    std::this_thread::sleep_for(250ms);
+    Write(fd, {0xC2});
+    EXPECT_EQ(ReadBytes(fd, 6), kIdentity);
+    close(fd);
+}
+
+TEST(DevsimProgram, ComLinkLogAndDump) {
+    TempDir dir;
+    const std::string ports = dir.path() + "/ports";
+    ASSERT_EQ(mkdir(ports.c_str(), 0755), 0);
+    { std::ofstream(ports + "/COM100") << "taken\n"; }  // names match in any case
+    const std::string dump = dir.path() + "/device.hex";
+    const std::string log = dir.path() + "/frames.log";
+
+    Sim sim({"--com", "auto", "--dump", dump, "--log", log, "--mask-base", "0x5A"},
+            {{"PELMARK_PORT_DIR", ports}});
+    const std::string path = sim.ReadLine();
+    ASSERT_EQ(sim.ReadLine(), "COM101");
+    char target[256] = {};
+    ASSERT_GT(readlink((ports + "/com101").c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(path, target);
+
+    const int fd = OpenPort(ports + "/com101");
+    ASSERT_GE(fd, 0);
+    // Row at 0x0040 carrying 0x10 0x20 masked with mask(0x40) = 0x9A, then
+    // EEPROM byte 3 = 0x77, then a row with a wrong checksum.
+    const std::uint8_t m = static_cast<std::uint8_t>(kMaskBase + 0x40);
+    Write(fd, Checksummed({0x00, 0x00, 0x40, 0x02, static_cast<std::uint8_t>(0x10 ^ m),
+                           static_cast<std::uint8_t>(0x20 ^ m)}));
+    EXPECT_EQ(ReadBytes(fd, 1), Bytes{'K'});
+    Write(fd, Checksummed({0x40, 0x03, 0x77, 0x01, 0x00}));
+    EXPECT_EQ(ReadBytes(fd, 1), Bytes{'K'});
+    Bytes bad = Checksummed({0x00, 0x00, 0x80, 0x01, 0x55});
+    bad.back() ^= 0x01;
+    Write(fd, bad);
+    EXPECT_EQ(ReadBytes(fd, 1), Bytes{'N'});
+    close(fd);
+
+    EXPECT_EQ(sim.Terminate(), 0);
+    EXPECT_FALSE(Exists(ports + "/com101"));
+    EXPECT_TRUE(Exists(ports + "/COM100"));
+    EXPECT_EQ(ReadFile(log),
+              "program 000040 2 K\neeprom 000003 1 K\nprogram 000080 1 N checksum\n");
+    EXPECT_EQ(ReadFile(dump), ":0200400010208E\n:0200000400F00A\n:010003007785\n:00000001FF\n");
+}
+
+TEST(DevsimProgram, FixedComNumberIsRefusedWhileAnotherDeviceHoldsIt) {
+    TempDir dir;
+    const std::string ports = dir.path() + "/a/b";  // created when missing
+    Sim first({"--com", "7", "--exit-after-idle", "30"}, {{"PELMARK_PORT_DIR", ports}});
+    const std::string path = first.ReadLine();
+    ASSERT_EQ(first.ReadLine(), "COM7");
+    char target[256] = {};
+    ASSERT_GT(readlink((ports + "/com7").c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(path, target);
+
+    Sim second({"--com", "7"}, {{"PELMARK_PORT_DIR", ports}});
+    EXPECT_EQ(second.ReadLine(), "");
+    EXPECT_NE(second.WaitExit(5000ms), 0);
+    EXPECT_TRUE(Exists(ports + "/com7"));  // the first one's link stays
+
+    EXPECT_EQ(first.Terminate(), 0);
+    EXPECT_FALSE(Exists(ports + "/com7"));
+}
+
+TEST(DevsimProgram, ExitsAfterIdleTime) {
+    Sim sim({"--exit-after-idle", "0.3"});
+    ASSERT_FALSE(sim.ReadLine().empty());
+    EXPECT_EQ(sim.WaitExit(5000ms), 0);
+}
+
+TEST(DevsimProgram, OnceEndsAfterQuietFollowingADataFrame) {
+    TempDir dir;
+    const std::string dump = dir.path() + "/once.hex";
+    Sim sim({"--once", "--plain", "--dump", dump});
+    const int fd = OpenPort(sim.ReadLine());
+    ASSERT_GE(fd, 0);
+    Write(fd, {0xC2});
+    EXPECT_EQ(ReadBytes(fd, 6), kIdentity);
+    // A search alone is no update: the device keeps serving.
+    EXPECT_EQ(sim.WaitExit(1500ms), -1);
+    Write(fd, Checksummed({0x00, 0x00, 0x00, 0x01, 0xAB}));
+    EXPECT_EQ(ReadBytes(fd, 1), Bytes{'K'});
+    EXPECT_EQ(sim.WaitExit(5000ms), 0);
+    close(fd);
+    EXPECT_EQ(ReadFile(dump), ":01000000AB54\n:00000001FF\n");
+}
+
+TEST(DevsimProgram, RejectsBadOptions) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--chip", "0x100"}, {"--bios", "five"},
+          {"--search-bytes", "c2,c3"}, {"--com", "0"}}) {
+        Sim sim(args);
+        EXPECT_EQ(sim.ReadLine(1000ms), "") << args[0];
+        const int status = sim.WaitExit(5000ms);
+        EXPECT_NE(status, 0) << args[0];
+        EXPECT_NE(status, -1) << args[0];
+    }
+}
+
+}  // namespace
