@@ -21,11 +21,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "images/intel_hex.h"
 #include "images/mask.h"
 
 namespace pelmark::devsim {
@@ -89,7 +89,7 @@ std::string FormatEvent(const FrameEvent& event);
 
 // Every byte the device holds that a frame has written: program memory at its
 // byte address, EEPROM at kEepromHexBase + index.
-using WrittenMemory = std::map<std::uint32_t, std::uint8_t>;
+using WrittenMemory = pelmark::hex::Memory;
 
 class DeviceModel {
 public:

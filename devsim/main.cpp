@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "devsim/device_model.h"
-#include "devsim/hex_dump.h"
+#include "images/intel_hex.h"
 #include "images/mask.h"
 
 namespace {
@@ -317,11 +317,13 @@ public:
                          slavePath_.c_str());
         }
         Serve();
-        if (!options_.dump.empty() && !pelmark::devsim::WriteFileAtomically(
-                                          options_.dump, pelmark::devsim::IntelHexText(model_.Written()))) {
-            std::fprintf(stderr, "pelmark-devsim: cannot write %s: %s\n", options_.dump.c_str(),
-                         std::strerror(errno));
-            return 1;
+        if (!options_.dump.empty()) {
+            try {
+                pelmark::hex::WriteFile(options_.dump, model_.Written());
+            } catch (const pelmark::hex::Error& e) {
+                std::fprintf(stderr, "pelmark-devsim: %s\n", e.what());
+                return 1;
+            }
         }
         return 0;
     }
