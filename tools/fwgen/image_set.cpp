@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <set>
 #include <utility>
@@ -63,13 +64,12 @@ public:
         const json& images = root["images"];
         if (!images.is_array()) Fail("\"images\" must be an array");
 
-        std::set<std::pair<int, int>> seen;
+        std::map<std::pair<int, int>, std::size_t> seen;
         for (std::size_t i = 0; i < images.size(); ++i) {
             where_ = "images[" + std::to_string(i) + "]: ";
             Image image = ReadEntry(images[i]);
-            if (!seen.emplace(image.slot, image.row).second)
-                Fail("slot " + std::to_string(image.slot) + ", row " + std::to_string(image.row) +
-                     " is listed twice");
+            const auto [first, isNew] = seen.emplace(std::make_pair(image.slot, image.row), i);
+            if (!isNew) Fail("listed twice (first as images[" + std::to_string(first->second) + "])");
             set.inputs.push_back(image.hexPath);
             LoadHex(image);
             set.images.push_back(std::move(image));
