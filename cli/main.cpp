@@ -17,9 +17,7 @@
 #include "cli/port_choice.h"
 #include "images/image_table.h"
 #include "report/board_names.h"
-#include "serial/backend.h"
 #include "serial/port_link.h"
-#include "serial/port_map.h"
 #include "shell/build_info.h"
 
 namespace {
@@ -89,11 +87,7 @@ int Flash(FrontEnd frontEnd, int portIndex, bool quiet) {
     options.quiet = quiet;
     ConsoleDisplay display(frontEnd, std::cout, std::cerr, options);
     display.SetStepBytes([] { return g_pass.addressUnit; });
-    display.SetInvalidPortHint([] {
-        const serial::SerialBackend& backend = serial::Backend();
-        return PortOpenHint(backend.LastOpenError(), backend.LastOpenErrorText(), g_portIndex,
-                            serial::ComDevicePath(g_portIndex + 1));
-    });
+    display.SetInvalidPortHint(SelectedPortOpenHint);
     SetDisplay(&display);
 
     CreateFrontEnd(display, DisplayTag());

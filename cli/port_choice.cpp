@@ -104,4 +104,10 @@ std::string PortOpenHint(serial::OpenError error, const std::string& systemText,
     return "hint: " + name + " could not be opened" + cause;
 }
 
+std::string SelectedPortOpenHint() {
+    const serial::SerialBackend& backend = serial::Backend();
+    return PortOpenHint(backend.LastOpenError(), backend.LastOpenErrorText(), g_portIndex,
+                        serial::ComDevicePath(g_portIndex + 1));
+}
+
 }  // namespace pelmark::cli

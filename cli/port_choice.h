@@ -37,4 +37,8 @@ PortChoice PortFromPresent(const PortList& ports);
 std::string PortOpenHint(serial::OpenError error, const std::string& systemText, int portIndex,
                          const std::string& devicePath);
 
+// The hint for the selected port, from the cause the serial backend recorded
+// at its last failed open.
+std::string SelectedPortOpenHint();
+
 }  // namespace pelmark::cli

@@ -1,0 +1,227 @@
+// The front-end flows of the console on an in-process port: creation flags,
+// what a failed or stopped update prints, and the exit status.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bootloader/engine.h"
+#include "cli/flash_flow.h"
+#include "cli/port_choice.h"
+#include "serial/backend.h"
+#include "serial/port_link.h"
+#include "shell/panels.h"
+
+namespace pelmark::cli {
+namespace {
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST(ExitStatus, FromVerdictAndInterrupt) {
+    struct Case {
+        bool success;
+        bool interrupted;
+        int status;
+    };
+    const Case cases[] = {
+        {true, false, 0},
+        {false, false, 1},
+        {false, true, 130},
+        {true, true, 0},  // the device was updated before the stop was seen
+    };
+    for (const Case& c : cases) EXPECT_EQ(ExitStatusFor({c.success, "x"}, c.interrupted), c.status);
+}
+
+TEST(FrontEndNames, NamedAndChosenByTag) {
+    EXPECT_EQ(FrontEndNamed("main"), FrontEnd::Main);
+    EXPECT_EQ(FrontEndNamed("upgrade"), FrontEnd::Upgrade);
+    EXPECT_EQ(FrontEndNamed("loader"), FrontEnd::Loader);
+    EXPECT_EQ(FrontEndNamed("Loader"), std::nullopt);
+    EXPECT_EQ(FrontEndFor(ChooseFrontEnd("VRN 1C 01.04.03.00")), FrontEnd::Upgrade);
+    EXPECT_EQ(FrontEndFor(ChooseFrontEnd("PX 2B")), FrontEnd::Loader);
+    EXPECT_EQ(FrontEndFor(ChooseFrontEnd("PX500 2B")), FrontEnd::Main);
+    for (FrontEnd fe : {FrontEnd::Main, FrontEnd::Upgrade, FrontEnd::Loader})
+        EXPECT_EQ(FrontEndNamed(FrontEndName(fe)), fe);
+}
+
+// A port on which nothing ever answers, or that cannot be opened.
+class QuietPort : public serial::SerialBackend {
+public:
+    bool failOpen = false;
+    std::vector<std::uint8_t> written;
+
+    serial::Handle Open(int portIndex) override { return failOpen ? serial::kInvalidHandle : 10 + portIndex; }
+    bool Flush(serial::Handle) override { return true; }
+    bool GetState(serial::Handle, serial::LineState* s) override {
+        *s = serial::LineState{};
+        return true;
+    }
+    bool SetState(serial::Handle, const serial::LineState&) override { return true; }
+    bool SetupQueues(serial::Handle, std::uint32_t, std::uint32_t) override { return true; }
+    bool GetTimeouts(serial::Handle, serial::Timeouts* t) override {
+        *t = serial::Timeouts{};
+        return true;
+    }
+    bool SetTimeouts(serial::Handle, const serial::Timeouts&) override { return true; }
+    bool ClearDtr(serial::Handle) override { return false; }
+    bool ClearRts(serial::Handle) override { return false; }
+    bool Write(serial::Handle, const std::uint8_t* bytes, std::uint32_t count) override {
+        written.insert(written.end(), bytes, bytes + count);
+        return true;
+    }
+    bool Read(serial::Handle, std::uint8_t*, std::uint32_t, std::uint32_t* got) override {
+        *got = 0;
+        return true;
+    }
+    void Close(serial::Handle) override {}
+    serial::OpenError LastOpenError() const override {
+        return failOpen ? serial::OpenError::PermissionDenied : serial::OpenError::None;
+    }
+    std::string LastOpenErrorText() const override { return failOpen ? "Permission denied" : ""; }
+};
+
+// The engine's sleeps move the display's clock instead of taking time.
+long long g_clockMs = 0;
+void ClockSleep(int ms) { g_clockMs += ms; }
+
+class Flow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetEngineState();
+        g_clockMs = 0;
+        SetSleepFunction(ClockSleep);
+        serial::SetBackend(&port);
+    }
+    void TearDown() override {
+        ComPortCloseAll();
+        SetDisplay(nullptr);
+        serial::SetBackend(nullptr);
+        SetSleepFunction(nullptr);
+        ResetEngineState();
+        g_panels = PanelIndex{};
+    }
+
+    // Creates the front end on COM5 and runs one update.
+    Verdict Run(FrontEnd frontEnd, const char* tag) {
+        display = std::make_unique<ConsoleDisplay>(frontEnd, out, err, ConsoleOptions{},
+                                                   [] { return static_cast<double>(g_clockMs) / 1000.0; });
+        display->SetInvalidPortHint(SelectedPortOpenHint);
+        SetDisplay(display.get());
+        CreateFrontEnd(*display, tag);
+        g_portIndex = 4;
+        g_openPortIndex = 3;
+        RunFrontEnd(*display);
+        return display->Finish();
+    }
+
+    int SearchBytes(std::uint8_t value) const {
+        int n = 0;
+        for (std::uint8_t b : port.written) n += b == value;
+        return n;
+    }
+
+    QuietPort port;
+    std::ostringstream out;
+    std::ostringstream err;
+    std::unique_ptr<ConsoleDisplay> display;
+};
+
+TEST_F(Flow, CreationSetsTheFrontEndsFlags) {
+    struct Case {
+        FrontEnd frontEnd;
+        const char* tag;
+        bool multiImage;
+        bool alternateSearch;
+        int devicePanel;
+        const char* firstLine;
+    };
+    const Case cases[] = {
+        {FrontEnd::Upgrade, "VRN YKP 1.0", true, false, 3, ""},
+        {FrontEnd::Upgrade, "VRN 1C 01.04.03.00", false, false, 3, ""},
+        {FrontEnd::Loader, "GNV 2 1.0", false, true, 2, "FW : GNV 2 1.0"},
+        {FrontEnd::Loader, "MORIC DLM", false, true, 2, "FW : MORIC DLM"},
+        {FrontEnd::Loader, "PX 2B 1.0", false, false, 2, "FW : PX 2B 1.0"},
+        {FrontEnd::Main, "LUX15.4 00.04 YKP GNV", false, false, 2, ""},
+    };
+    for (const Case& c : cases) {
+        std::ostringstream o;
+        g_multiImage = true;  // left over from an earlier front end
+        g_alternateSearch = true;
+        ConsoleDisplay d(c.frontEnd, o, err, ConsoleOptions{});
+        CreateFrontEnd(d, c.tag);
+        EXPECT_EQ(g_multiImage, c.multiImage) << c.tag;
+        EXPECT_EQ(g_alternateSearch, c.alternateSearch) << c.tag;
+        EXPECT_EQ(g_panels.device, c.devicePanel) << c.tag;
+        EXPECT_EQ(o.str(), *c.firstLine ? std::string(c.firstLine) + "\n" : "") << c.tag;
+    }
+}
+
+TEST_F(Flow, MainWithNoDeviceThinsTheTriesAndEndsDeviceNotFound) {
+    const Verdict v = Run(FrontEnd::Main, "LUX15.4 00.04");
+    EXPECT_FALSE(v.success);
+    EXPECT_EQ(SearchBytes(0xC2), 100);
+    const std::vector<std::string> lines = SplitLines(out.str());
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "[port] COM5");
+    EXPECT_EQ(lines[1], "[message] Try 0");
+    EXPECT_LE(lines.size(), 16u);  // ten seconds of tries: about one text a second
+    EXPECT_EQ(lines[lines.size() - 3], "[message] Try 99");
+    EXPECT_EQ(lines[lines.size() - 2], "[message] Device not Found");
+    EXPECT_EQ(lines.back(), "Outcome: Device not Found");
+    EXPECT_EQ(ExitStatusFor(v, false), kExitFailure);
+}
+
+TEST_F(Flow, LoaderWithNoDeviceShowsItsOwnText) {
+    const Verdict v = Run(FrontEnd::Loader, "GNV 2 1.0");
+    EXPECT_FALSE(v.success);
+    EXPECT_EQ(SearchBytes(0xC6), 100);  // the alternate search byte
+    const std::vector<std::string> expected = {"FW : GNV 2 1.0", "[status] Search Device",
+                                               "[status] The device is not find.",
+                                               "Outcome: The device is not find."};
+    EXPECT_EQ(SplitLines(out.str()), expected);
+}
+
+TEST_F(Flow, LoaderPortThatCannotBeOpenedGivesTheHint) {
+    port.failOpen = true;
+    const Verdict v = Run(FrontEnd::Loader, "PX 2B 1.0");
+    EXPECT_FALSE(v.success);
+    const std::vector<std::string> expected = {"FW : PX 2B 1.0", "[outcome] Invalid Port Com",
+                                               "[status] Port not valid. Select a new port.",
+                                               "Outcome: Port not valid. Select a new port."};
+    EXPECT_EQ(SplitLines(out.str()), expected);
+    const std::vector<std::string> errors = SplitLines(err.str());
+    ASSERT_EQ(errors.size(), 1u) << err.str();
+    EXPECT_NE(errors[0].find("COM5"), std::string::npos) << errors[0];
+    EXPECT_NE(errors[0].find("Permission denied"), std::string::npos) << errors[0];
+    EXPECT_NE(errors[0].find("dialout"), std::string::npos) << errors[0];
+}
+
+TEST_F(Flow, UpgradeLoopEndsWhenTheSearchFails) {
+    const Verdict v = Run(FrontEnd::Upgrade, "VRN YKP 1.0");
+    EXPECT_FALSE(v.success);
+    EXPECT_EQ(port.written.size(), 100u);
+    EXPECT_EQ(SearchBytes(0xC5), 100);
+    const std::vector<std::string> expected = {"[port] COM5", "[message] Search Device",
+                                               "[message] Device not Found", "Outcome: Device not Found"};
+    EXPECT_EQ(SplitLines(out.str()), expected);
+}
+
+TEST_F(Flow, InterruptEndsTheUpdateWithUserAbortAndStatus130) {
+    g_stopRequest = true;  // what the Ctrl+C handler stores
+    const Verdict v = Run(FrontEnd::Upgrade, "VRN YKP 1.0");
+    EXPECT_FALSE(v.success);
+    EXPECT_EQ(port.written.size(), 1u);
+    EXPECT_EQ(v.text, "User Abort !!");
+    EXPECT_EQ(SplitLines(out.str()).back(), "Outcome: User Abort !!");
+    EXPECT_EQ(ExitStatusFor(v, true), kExitInterrupted);
+}
+
+}  // namespace
+}  // namespace pelmark::cli
