@@ -92,6 +92,7 @@ const char* VerdictName(Verdict verdict) {
         case Verdict::Bad: return "bad";
         case Verdict::Ignored: return "ignored";
         case Verdict::Dropped: return "dropped";
+        case Verdict::Silent: return "silent";
     }
     return "?";
 }
@@ -136,9 +137,7 @@ bool DeviceModel::DropPartialFrame() {
     const std::uint32_t address =
         (pending_ == Pending::Data && frame_.size() >= 3) ? FrameAddress() : frame_[0];
     Log(FrameKind::Partial, address, static_cast<std::uint32_t>(frame_.size()), Verdict::Dropped);
-    frame_.clear();
-    pending_ = Pending::None;
-    expected_ = 0;
+    EndFrame();
     return true;
 }
 
@@ -246,9 +245,7 @@ void DeviceModel::FinishCommand4() {
         note = "payload";
     }
     Log(FrameKind::Command4, frame_[0], payload, verdict, note);
-    frame_.clear();
-    pending_ = Pending::None;
-    expected_ = 0;
+    EndFrame();
 }
 
 void DeviceModel::FinishUnlock() {
@@ -262,9 +259,7 @@ void DeviceModel::FinishUnlock() {
         note = "sum";
     }
     Log(FrameKind::Unlock, 0, 15, verdict, note);
-    frame_.clear();
-    pending_ = Pending::None;
-    expected_ = 0;
+    EndFrame();
 }
 
 void DeviceModel::FinishEeprom(std::vector<std::uint8_t>& out) {
@@ -276,8 +271,16 @@ void DeviceModel::FinishEeprom(std::vector<std::uint8_t>& out) {
     if (lastEepromIndex_ && indexByte < *lastEepromIndex_) ++page;
     const std::uint32_t index = page * 256u + indexByte;
 
+    const Injection injection = CountDataFrame();
+    if (injection == Injection::Silent) {
+        Log(FrameKind::Eeprom, index, 1, Verdict::Silent);
+        EndFrame();
+        return;
+    }
     std::string refusal;
-    if (Sum8(frame_) != 0)
+    if (injection == Injection::Refuse)
+        refusal = "injected";
+    else if (Sum8(frame_) != 0)
         refusal = "checksum";
     else if (frame_[3] != 0x01 || frame_[4] != 0x00)
         refusal = "malformed";
@@ -296,9 +299,7 @@ void DeviceModel::FinishEeprom(std::vector<std::uint8_t>& out) {
         out.push_back('N');
         Log(FrameKind::Eeprom, index, 1, Verdict::Refuse, refusal);
     }
-    frame_.clear();
-    pending_ = Pending::None;
-    expected_ = 0;
+    EndFrame();
 }
 
 void DeviceModel::FinishData(std::vector<std::uint8_t>& out) {
@@ -311,9 +312,17 @@ void DeviceModel::FinishData(std::vector<std::uint8_t>& out) {
     // Program rows come before the EEPROM of an update.
     ResetEepromPaging();
 
+    const Injection injection = CountDataFrame();
+    if (injection == Injection::Silent) {
+        Log(kind, address, length, Verdict::Silent);
+        EndFrame();
+        return;
+    }
     const std::uint64_t byteAddress = static_cast<std::uint64_t>(address) * layout_.addressUnit;
     std::string refusal;
-    if (length > layout_.rowSize)
+    if (injection == Injection::Refuse)
+        refusal = "injected";
+    else if (length > layout_.rowSize)
         refusal = "oversized";
     else if (Sum8(frame_) != 0)
         refusal = "checksum";
@@ -336,9 +345,7 @@ void DeviceModel::FinishData(std::vector<std::uint8_t>& out) {
         out.push_back('N');
         Log(kind, address, length, Verdict::Refuse, refusal);
     }
-    frame_.clear();
-    pending_ = Pending::None;
-    expected_ = 0;
+    EndFrame();
 }
 
 void DeviceModel::SendIdentity(std::uint8_t searchByte, std::vector<std::uint8_t>& out) {
@@ -388,6 +395,20 @@ std::uint32_t DeviceModel::DeclaredLength() const {
 std::uint32_t DeviceModel::FrameAddress() const {
     return (static_cast<std::uint32_t>(frame_[0]) << 16) |
            (static_cast<std::uint32_t>(frame_[1]) << 8) | frame_[2];
+}
+
+void DeviceModel::EndFrame() {
+    frame_.clear();
+    pending_ = Pending::None;
+    expected_ = 0;
+}
+
+DeviceModel::Injection DeviceModel::CountDataFrame() {
+    const std::uint32_t n = ++dataFramesSeen_;
+    if (config_.silentFrame != 0 && n >= config_.silentFrame) return Injection::Silent;
+    if (config_.nakFrame != 0 && n >= config_.nakFrame && n - config_.nakFrame < config_.nakCount)
+        return Injection::Refuse;
+    return Injection::None;
 }
 
 void DeviceModel::ResetEepromPaging() {

@@ -63,13 +63,19 @@ struct DeviceConfig {
     bool answerC6 = true;
     bool plain = false;           // store data frames as received
     std::uint8_t maskBase = pelmark::kMaskBase;  // B of mask(a) = (B + (a & 0xFF)) & 0xFF
+    // Faults on purpose. Data frames (program rows, trailer row, EEPROM frames)
+    // are numbered from 1 as they arrive, resends included.
+    std::uint32_t nakFrame = 0;     // frames nakFrame .. nakFrame + nakCount - 1 get "N"
+    std::uint32_t nakCount = 1;
+    std::uint32_t silentFrame = 0;  // from this frame on no data frame is answered
 };
 
 enum class FrameKind { Search, Entry, Unlock, Command4, Program, Trailer, Eeprom, Junk, Partial };
 
 // How a frame was judged. Reply: the identity went out; Accept/Refuse: "K" or
-// "N" went out; Ok/Bad: a command frame that gets no answer either way.
-enum class Verdict { Reply, Accept, Refuse, Ok, Bad, Ignored, Dropped };
+// "N" went out; Ok/Bad: a command frame that gets no answer either way;
+// Silent: a data frame left unanswered (and unstored) on purpose.
+enum class Verdict { Reply, Accept, Refuse, Ok, Bad, Ignored, Dropped, Silent };
 
 const char* KindName(FrameKind kind);
 const char* VerdictName(Verdict verdict);
@@ -126,6 +132,7 @@ public:
 
 private:
     enum class Pending { None, Command, Unlock, Eeprom, Data };
+    enum class Injection { None, Refuse, Silent };
 
     void ByteAtBoundary(std::uint8_t b, std::vector<std::uint8_t>& out);
     void ByteInFrame(std::uint8_t b, std::vector<std::uint8_t>& out);
@@ -140,6 +147,8 @@ private:
     std::uint32_t DeclaredLength() const;
     std::uint32_t FrameAddress() const;
     void ResetEepromPaging();
+    Injection CountDataFrame();
+    void EndFrame();
 
     DeviceConfig config_;
     ChipLayout layout_;
@@ -157,6 +166,7 @@ private:
     std::optional<std::uint8_t> lastEepromIndex_;
     std::uint32_t eepromPage_ = 0;
 
+    std::uint32_t dataFramesSeen_ = 0;
     std::uint32_t acceptedData_ = 0;
     std::uint32_t trailerRows_ = 0;
     std::uint32_t eepromFrames_ = 0;

@@ -274,6 +274,9 @@ struct Options {
     std::optional<std::string> com;
     double exitAfterIdle = 0;
     bool once = false;
+    std::uint32_t nakFrame = 0;
+    std::uint32_t nakCount = 1;
+    std::uint32_t silentFrame = 0;
 };
 
 class Simulator {
@@ -523,6 +526,13 @@ int main(int argc, char** argv) {
     app.add_option("--exit-after-idle", o.exitAfterIdle, "Exit after SECONDS without received bytes")
         ->check(CLI::NonNegativeNumber);
     app.add_flag("--once", o.once, "Exit when the line has been quiet for 1 s after a data frame");
+    app.add_option("--nak-frame", o.nakFrame,
+                   "Refuse data frame N (counted from 1 as they arrive, resends included) with \"N\"")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--nak-count", o.nakCount, "Refuse that many frames from --nak-frame on")
+        ->capture_default_str()->check(CLI::PositiveNumber);
+    app.add_option("--silent-frame", o.silentFrame, "Answer no data frame from data frame N on")
+        ->check(CLI::PositiveNumber);
     app.add_flag("-v,--verbose", o.verbose, "Show bytes and frames on stderr");
     try {
         app.parse(argc, argv);
@@ -542,6 +552,9 @@ int main(int argc, char** argv) {
     config.skipLength = o.skipLength ? Word(*o.skipLength) : std::uint16_t{0};
     config.plain = o.plain;
     config.maskBase = o.maskBase ? Byte(*o.maskBase) : pelmark::kMaskBase;
+    config.nakFrame = o.nakFrame;
+    config.nakCount = o.nakCount;
+    config.silentFrame = o.silentFrame;
     if (!ParseSearchBytes(o.searchBytes, config)) {
         std::fprintf(stderr, "pelmark-devsim: --search-bytes: expected a list of c2, c5, c6 or none\n");
         return 2;

@@ -386,6 +386,35 @@ TEST(DeviceModelData, PartialFrameIsDroppedOnRequest) {
     EXPECT_EQ(Lines(m), (std::vector<std::string>{"partial 000080 5 dropped", "search 0000C2 1 reply V"}));
 }
 
+TEST(DeviceModelFaults, RefusesChosenFramesThenAcceptsTheResend) {
+    // Frames 2 and 3 are refused: row 0x40 twice; its third sending is frame 4.
+    DeviceConfig c = Config();
+    c.nakFrame = 2;
+    c.nakCount = 2;
+    const Bytes row0 = DataFrame(0x0000, Masked(Pattern(64, 1), 0x00));
+    const Bytes row1 = DataFrame(0x0040, Masked(Pattern(64, 2), 0x40));
+    ForEverySplit(c, Concat({{0xC2}, row0, row1, row1, row1, EepromFrame(0, 0x10)}),
+                  Concat({{'V', 5, 0x48, 0x07, 0x04, 'K'}, {'K', 'N', 'N', 'K', 'K'}}),
+                  {"search 0000C2 1 reply V", "program 000000 64 K", "program 000040 64 N injected",
+                   "program 000040 64 N injected", "program 000040 64 K", "eeprom 000000 1 K"},
+                  [](const DeviceModel& m) { EXPECT_EQ(m.ProgramByte(0x40), Pattern(64, 2)[0]); });
+}
+
+TEST(DeviceModelFaults, SilentFromAChosenFrameOn) {
+    DeviceConfig c = Config();
+    c.silentFrame = 2;
+    const Bytes row0 = DataFrame(0x0000, Masked(Pattern(64, 1), 0x00));
+    const Bytes row1 = DataFrame(0x0040, Masked({0x01, 0x02}, 0x40));
+    ForEverySplit(c, Concat({row0, row1, DataFrame(0xFE40, Bytes(64, 0)), EepromFrame(0, 0x10), {0xCC}}),
+                  {'K', 'K'},
+                  {"program 000000 64 K", "program 000040 2 silent", "trailer 00FE40 64 silent",
+                   "eeprom 000000 1 silent", "entry 0000CC 1 K"},
+                  [](const DeviceModel& m) {
+                      EXPECT_FALSE(m.ProgramWritten(0x40));
+                      EXPECT_FALSE(m.EepromWritten(0));
+                  });
+}
+
 // ---- EEPROM ----------------------------------------------------------------------
 
 TEST(DeviceModelEeprom, FramesAreCheckedAndStoredUnmasked) {
