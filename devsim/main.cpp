@@ -292,6 +292,7 @@ public:
     }
 
     int Run() {
+        CatchEndingSignals();
         if (!options_.log.empty()) {
             log_ = std::fopen(options_.log.c_str(), "w");
             if (!log_) {
@@ -359,17 +360,19 @@ private:
         return true;
     }
 
-    void Serve() {
+    // The ending signals stay blocked except inside ppoll(), so one that
+    // arrives at any other moment (even before the pty path is printed) ends
+    // the loop cleanly instead of killing the process mid-way.
+    void CatchEndingSignals() {
         sigset_t blocked;
         sigemptyset(&blocked);
         sigaddset(&blocked, SIGINT);
         sigaddset(&blocked, SIGTERM);
         sigaddset(&blocked, SIGHUP);
-        sigset_t during;
-        sigprocmask(SIG_BLOCK, &blocked, &during);
-        sigdelset(&during, SIGINT);
-        sigdelset(&during, SIGTERM);
-        sigdelset(&during, SIGHUP);
+        sigprocmask(SIG_BLOCK, &blocked, &duringPoll_);
+        sigdelset(&duringPoll_, SIGINT);
+        sigdelset(&duringPoll_, SIGTERM);
+        sigdelset(&duringPoll_, SIGHUP);
         struct sigaction action {};
         action.sa_handler = OnSignal;
         sigemptyset(&action.sa_mask);
@@ -377,7 +380,9 @@ private:
         sigaction(SIGTERM, &action, nullptr);
         sigaction(SIGHUP, &action, nullptr);
         signal(SIGPIPE, SIG_IGN);
+    }
 
+    void Serve() {
         lastTraffic_ = Clock::now();
         bool sawDataFrame = false;
         std::uint8_t buffer[4096];
@@ -403,7 +408,7 @@ private:
                 timeoutPtr = &timeout;
             }
             pollfd pfd{master_, static_cast<short>(POLLIN | (queued_.empty() ? 0 : POLLOUT)), 0};
-            const int ready = ppoll(&pfd, 1, timeoutPtr, &during);
+            const int ready = ppoll(&pfd, 1, timeoutPtr, &duringPoll_);
             if (ready < 0) {
                 if (errno == EINTR) continue;
                 std::fprintf(stderr, "pelmark-devsim: poll: %s\n", std::strerror(errno));
@@ -489,6 +494,7 @@ private:
     std::deque<std::uint8_t> queued_;
     Clock::time_point lastTraffic_;
     std::uint32_t dataFrames_ = 0;
+    sigset_t duringPoll_{};
 };
 
 }  // namespace

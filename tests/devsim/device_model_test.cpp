@@ -222,8 +222,11 @@ TEST(DeviceModelIdentity, UnknownChipAnswersAndBehavesAsPic18WithoutTrailer) {
 // ---- Command frames --------------------------------------------------------------
 
 TEST(DeviceModelCommands, UnlockAndCommand4AreCheckedAndNeverAnswered) {
-    ForEverySplit(Config(), Concat({UnlockFrame(), {0x04, 0x00, 0x00, 0x04}}), {},
-                  {"unlock 000000 15 ok", "command4 000004 0 ok"});
+    for (std::uint8_t chip : {std::uint8_t{0x48}, std::uint8_t{0xFD}}) {  // PIC18 and PIC24 devices alike
+        SCOPED_TRACE(int(chip));
+        ForEverySplit(Config(chip), Concat({UnlockFrame(), {0x04, 0x00, 0x00, 0x04}, {0xCC}}), {'K'},
+                      {"unlock 000000 15 ok", "command4 000004 0 ok", "entry 0000CC 1 K"});
+    }
 }
 
 TEST(DeviceModelCommands, DamagedCommandFramesAreLoggedBad) {

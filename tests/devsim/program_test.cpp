@@ -77,6 +77,8 @@ public:
         }
     }
 
+    void Signal(int signo) { kill(pid_, signo); }
+
     // Exit status after SIGTERM.
     int Terminate() {
         kill(pid_, SIGTERM);
@@ -266,6 +268,21 @@ TEST(DevsimProgram, FixedComNumberIsRefusedWhileAnotherDeviceHoldsIt) {
 
     EXPECT_EQ(first.Terminate(), 0);
     EXPECT_FALSE(Exists(ports + "/com7"));
+}
+
+TEST(DevsimProgram, EndingSignalRightAfterStartStillCleansUp) {
+    for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signo);
+        TempDir dir;
+        const std::string dump = dir.path() + "/device.hex";
+        Sim sim({"--com", "auto", "--dump", dump}, {{"PELMARK_PORT_DIR", dir.path()}});
+        ASSERT_FALSE(sim.ReadLine().empty());
+        ASSERT_EQ(sim.ReadLine(), "COM100");
+        sim.Signal(signo);
+        EXPECT_EQ(sim.WaitExit(5000ms), 0);
+        EXPECT_FALSE(Exists(dir.path() + "/com100"));
+        EXPECT_EQ(ReadFile(dump), ":00000001FF\n");
+    }
 }
 
 TEST(DevsimProgram, ExitsAfterIdleTime) {
