@@ -313,15 +313,19 @@ public:
         if (got != nullptr) *got = 0;
         if (h < 0 || h > INT32_MAX || buffer == nullptr || got == nullptr) return false;
         if (max == 0) return true;
+        const int fd = Fd(h);
         for (;;) {
-            const ssize_t n = read(Fd(h), buffer, max);
-            if (n >= 0) {
+            const ssize_t n = read(fd, buffer, max);
+            if (n > 0) {
                 *got = static_cast<std::uint32_t>(n);
                 return true;
             }
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
-            return false;  // EIO once the device is gone
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;  // EIO
+            // Nothing arrived, or the tty was hung up (an adapter unplugged,
+            // the other end of a pseudo-terminal closed): only poll tells.
+            pollfd p{fd, POLLIN, 0};
+            return !(poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0);
         }
     }
 
