@@ -84,7 +84,10 @@ PortChoice PortFromPresent(const PortList& ports) {
 std::string PortOpenHint(serial::OpenError error, const std::string& systemText, int portIndex,
                          const std::string& devicePath) {
     const std::string name = ComName(portIndex) + (devicePath.empty() ? "" : " (" + devicePath + ")");
-    const std::string cause = systemText.empty() ? "" : ": " + systemText;
+    // The system's words, without the device path they may repeat.
+    std::string said = systemText;
+    if (!devicePath.empty() && said.rfind(devicePath + ": ", 0) == 0) said.erase(0, devicePath.size() + 2);
+    const std::string cause = said.empty() ? "" : ": " + said;
     switch (error) {
         case serial::OpenError::None:
             return {};

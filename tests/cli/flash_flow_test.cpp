@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -87,6 +89,37 @@ public:
     std::string LastOpenErrorText() const override { return failOpen ? "Permission denied" : ""; }
 };
 
+// A bootloader that acknowledges every frame and answers the Upgrade search
+// byte with the identity of the next chip of its list; once the list is used
+// up it no longer answers the search.
+class AnsweringDevice : public QuietPort {
+public:
+    std::vector<std::uint8_t> chips;
+    std::size_t searchesAnswered = 0;
+    std::deque<std::uint8_t> replies;
+
+    bool Write(serial::Handle h, const std::uint8_t* bytes, std::uint32_t count) override {
+        QuietPort::Write(h, bytes, count);
+        if (count == 1 && bytes[0] == 0xC5) {
+            if (searchesAnswered >= chips.size()) return true;
+            const std::uint8_t chip = chips[searchesAnswered++];
+            replies.insert(replies.end(), {'V', 5, chip, 5, 4, 'K'});  // bootloader 5, board 5, preparation 4
+        } else if (!(count == 1 && (bytes[0] == 0xC2 || bytes[0] == 0xC6))) {
+            replies.push_back('K');
+        }
+        return true;
+    }
+    bool Read(serial::Handle, std::uint8_t* buffer, std::uint32_t max, std::uint32_t* got) override {
+        std::uint32_t n = 0;
+        while (n < max && !replies.empty()) {
+            buffer[n++] = replies.front();
+            replies.pop_front();
+        }
+        *got = n;
+        return true;
+    }
+};
+
 // The engine's sleeps move the display's clock instead of taking time.
 long long g_clockMs = 0;
 void ClockSleep(int ms) { g_clockMs += ms; }
@@ -127,7 +160,7 @@ protected:
         return n;
     }
 
-    QuietPort port;
+    AnsweringDevice port;  // answers nothing until given chips
     std::ostringstream out;
     std::ostringstream err;
     std::unique_ptr<ConsoleDisplay> display;
@@ -221,6 +254,28 @@ TEST_F(Flow, InterruptEndsTheUpdateWithUserAbortAndStatus130) {
     EXPECT_EQ(v.text, "User Abort !!");
     EXPECT_EQ(SplitLines(out.str()).back(), "Outcome: User Abort !!");
     EXPECT_EQ(ExitStatusFor(v, true), kExitInterrupted);
+}
+
+// The build carries a PIC18F26K80 image (slot 9) and a PIC24HJ128 image
+// (slot 7): with several images the START loop programs one device after the
+// other without being started again, and ends when none is pending.
+TEST_F(Flow, UpgradeWithSeveralImagesProgramsUntilNoneIsPending) {
+    port.chips = {0x48, 0xFD, 0x48};
+    const Verdict v = Run(FrontEnd::Upgrade, "VRN YKP 1.0");
+    EXPECT_EQ(port.searchesAnswered, 2u);
+    EXPECT_TRUE(v.success) << out.str();
+    EXPECT_EQ(v.text, "Program OK");
+    int programOk = 0;
+    for (const std::string& line : SplitLines(out.str())) programOk += line == "[message] Program OK";
+    EXPECT_EQ(programOk, 2) << out.str();
+}
+
+TEST_F(Flow, UpgradeWithOneImageProgramsOnce) {
+    port.chips = {0x48, 0xFD};
+    const Verdict v = Run(FrontEnd::Upgrade, "VRN 1C 01.04.03.00");
+    EXPECT_EQ(port.searchesAnswered, 1u);
+    EXPECT_TRUE(v.success) << out.str();
+    EXPECT_EQ(SplitLines(out.str()).back(), "Outcome: Program OK");
 }
 
 }  // namespace

@@ -124,6 +124,8 @@ TEST(PortHint, NamesTheCauseTheSystemGave) {
         for (const char* part : c.mustContain) EXPECT_NE(hint.find(part), std::string::npos) << hint << " / " << part;
     }
     EXPECT_EQ(PortOpenHint(OpenError::None, "", 0, "/dev/ttyS0"), "");
+    EXPECT_EQ(PortOpenHint(OpenError::Busy, "/dev/ttyUSB0: Device or resource busy", 32, "/dev/ttyUSB0"),
+              "hint: COM33 (/dev/ttyUSB0) is in use by another program: Device or resource busy; close it and try again");
     EXPECT_NE(PortOpenHint(OpenError::Absent, "", 299, "").find("no device is known as COM300"), std::string::npos);
 }
 
