@@ -38,7 +38,7 @@ bool GroupHeader(const QByteArray& line, QByteArray* name) {
 bool ValueLine(const QByteArray& line, QByteArray* name, QByteArray* value) {
     const QByteArray t = line.trimmed();
     if (t.isEmpty() || t.startsWith(';') || t.startsWith('#')) return false;
-    const int eq = t.indexOf('=');
+    const qsizetype eq = t.indexOf('=');
     if (eq <= 0) return false;
     *name = t.left(eq).trimmed();
     *value = t.mid(eq + 1);
@@ -121,11 +121,11 @@ void WriteSetting(const char* name, const std::string& value, int selector) {
     const QByteArray wanted = GroupName(selector);
     const QByteArray valueName(name);
     const QByteArray newLine = valueName + '=' + QByteArray::fromStdString(value);
-    int groupAt = -1;
-    int insertAt = -1;  // after the group's last value line
+    qsizetype groupAt = -1;
+    qsizetype insertAt = -1;  // after the group's last value line
     bool replaced = false;
     bool inGroup = false;
-    for (int i = 0; i < lines.size() && !replaced; ++i) {
+    for (qsizetype i = 0; i < lines.size() && !replaced; ++i) {
         QByteArray group, key, stored;
         if (GroupHeader(lines[i], &group)) {
             inGroup = SameName(group, wanted);

@@ -1,0 +1,26 @@
+// Start-up of the desktop program: the single-instance guard, the choice of
+// the front end from the build tag, the windows in their fixed order, the
+// message loop and the handler for errors that escape start-up.
+#pragma once
+
+class QWidget;
+
+namespace pelmark {
+
+// Creates the windows for `tag` (nullptr: a build without a tag): the chosen
+// front end first (Upgrade or Loader window), then the main updater window,
+// the port dialog and the version window. Returns the application's main
+// window, the first one created; nothing is shown yet. Throws what window
+// creation throws; windows already created stay (DestroyWindows frees them).
+QWidget* CreateFrontEnds(const char* tag);
+
+// Frees every window that exists and empties the references.
+void DestroyWindows();
+
+// The standard error box for an error that escaped start-up.
+void ShowStartupError(const char* message);
+
+// The whole program; returns the exit code (0).
+int RunDesktopProgram(int argc, char** argv);
+
+}  // namespace pelmark
