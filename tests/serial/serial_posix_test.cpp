@@ -267,7 +267,7 @@ TEST_F(PosixSerial, ReadReturnsAtOnceWhenNothingArrived) {
     const auto start = Clock::now();
     EXPECT_TRUE(backend.Read(h, buffer, sizeof buffer, &got));
     EXPECT_EQ(got, 0u);
-    EXPECT_LT(MsSince(start), 50);
+    EXPECT_LT(MsSince(start), 200);  // one system call; a waiting read would never return
 }
 
 TEST_F(PosixSerial, ReadTakesAtMostWhatIsAsked) {
