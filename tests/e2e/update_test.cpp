@@ -10,6 +10,7 @@
 
 #include "../engine/fakes.h"
 #include "device_process.h"
+#include "expected_memory.h"
 #include "images/intel_hex.h"
 #include "serial/port_map.h"
 
@@ -18,85 +19,16 @@ namespace {
 
 constexpr int kCom = 250;  // the test's own COM number, mapped to the device's terminal
 
-struct ImageFile {
-    std::string hex;
-    std::string trailer;
-};
+std::string F(const char* name) { return std::string(PELMARK_E2E_FIRMWARE) + "/" + name; }
 
 // The images of tests/e2e/firmware/manifest.json by (slot, row).
 const std::map<std::pair<int, int>, ImageFile> kImages = {
-    {{0, 0}, {"s0.hex", "0102030405060708"}},     {{0, 2}, {"s0_board2.hex", "0102030405060708"}},
-    {{1, 0}, {"s1.hex", "0102030405060708"}},     {{3, 0}, {"s3.hex", "0102030405060708"}},
-    {{4, 0}, {"s4.hex", "0102030405060708"}},     {{5, 0}, {"s5.hex", "0102030405060708"}},
-    {{6, 0}, {"s6.hex", "A1A2A3A4A5A6A7A8"}},     {{7, 0}, {"s7.hex", "B1B2B3B4B5B6B7B8"}},
-    {{8, 0}, {"s8.hex", "C1C2C3C4C5C6C7C8"}},     {{9, 0}, {"s9.hex", "D1D2D3D4D5D6D7D8"}},
+    {{0, 0}, {F("s0.hex"), "0102030405060708"}},     {{0, 2}, {F("s0_board2.hex"), "0102030405060708"}},
+    {{1, 0}, {F("s1.hex"), "0102030405060708"}},     {{3, 0}, {F("s3.hex"), "0102030405060708"}},
+    {{4, 0}, {F("s4.hex"), "0102030405060708"}},     {{5, 0}, {F("s5.hex"), "0102030405060708"}},
+    {{6, 0}, {F("s6.hex"), "A1A2A3A4A5A6A7A8"}},     {{7, 0}, {F("s7.hex"), "B1B2B3B4B5B6B7B8"}},
+    {{8, 0}, {F("s8.hex"), "C1C2C3C4C5C6C7C8"}},     {{9, 0}, {F("s9.hex"), "D1D2D3D4D5D6D7D8"}},
 };
-
-struct Chip {
-    bool pic24;
-    int slot;
-    std::uint32_t limitOld, limitNew;
-    std::vector<std::uint8_t> vectorOld, vectorNew;
-};
-
-const std::map<int, Chip> kChips = {
-    {0x42, {false, 0, 0x7EC0, 0x7E40, {0x80, 0xEF, 0x3F, 0xF0}, {0x40, 0xEF, 0x3F, 0xF0}}},
-    {0x43, {false, 1, 0x7EC0, 0x7E40, {0x80, 0xEF, 0x3F, 0xF0}, {0x40, 0xEF, 0x3F, 0xF0}}},
-    {0x45, {false, 3, 0x3EC0, 0x3E40, {0x80, 0xEF, 0x1F, 0xF0}, {0x40, 0xEF, 0x1F, 0xF0}}},
-    {0x46, {false, 4, 0x1EC0, 0x1E40, {0x80, 0xEF, 0x0F, 0xF0}, {0x80, 0xEF, 0x0F, 0xF0}}},
-    {0x47, {false, 8, 0x7EC0, 0x7E40, {}, {0x40, 0xEF, 0x3F, 0xF0}}},
-    {0x48, {false, 9, 0xFEC0, 0xFE40, {}, {0x40, 0xEF, 0x7F, 0xF0}}},
-    {0xC7, {false, 5, 0x3BC0, 0x3BC0, {0x00, 0xEF, 0x1E, 0xF0}, {0x00, 0xEF, 0x1E, 0xF0}}},
-    {0xFC, {true, 6, 0xA780, 0xA780, {0x00, 0xA8, 0x04, 0, 0, 0, 0, 0}, {0x00, 0xA8, 0x04, 0, 0, 0, 0, 0}}},
-    {0xFE, {true, 6, 0xA780, 0xA780, {0x00, 0xA8, 0x04, 0, 0, 0, 0, 0}, {0x00, 0xA8, 0x04, 0, 0, 0, 0, 0}}},
-    {0xFD, {true, 7, 0x15380, 0x15380, {0x00, 0x54, 0x04, 0, 1, 0, 0, 0}, {0x00, 0x54, 0x04, 0, 1, 0, 0, 0}}},
-};
-
-std::vector<std::uint8_t> FromHexText(const std::string& text) {
-    std::vector<std::uint8_t> out;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-// What a device must hold after a successful update with `image`.
-hex::Memory ExpectedMemory(int chipCode, int bios, const ImageFile& image, std::uint16_t skipStart = 0,
-                           std::uint16_t skipLength = 0) {
-    const Chip& chip = kChips.at(chipCode);
-    const hex::Memory source = hex::ReadFile(std::string(PELMARK_E2E_FIRMWARE) + "/" + image.hex);
-    std::vector<std::uint8_t> program = hex::Extract(source, 0, chip.pic24 ? 0x1000000u : 0x200000u);
-    const std::vector<std::uint8_t> eeprom = chip.pic24 ? std::vector<std::uint8_t>{}
-                                                        : hex::Extract(source, 0xF00000u, 0xF10000u);
-    const std::vector<std::uint8_t>& vector = bios >= 5 ? chip.vectorNew : chip.vectorOld;
-    for (std::size_t i = 0; i < vector.size() && i < program.size(); ++i) program[i] = vector[i];
-
-    const std::uint32_t limit = bios >= 5 ? chip.limitNew : chip.limitOld;
-    const std::size_t unit = chip.pic24 ? 2 : 1;
-    const std::size_t rowSize = chip.pic24 ? 256 : 64;
-    const bool k80 = chipCode == 0x47 || chipCode == 0x48;
-    const std::size_t total = chip.pic24 ? program.size() : std::min<std::size_t>(program.size(), limit);
-
-    hex::Memory m;
-    for (std::size_t o = 0; o < total; o += rowSize) {
-        const bool last = o + rowSize >= total;
-        const std::size_t next = (o + rowSize) / unit;
-        if (!last && skipStart != 0 && skipStart <= next && next <= std::size_t{skipStart} + skipLength) continue;
-        for (std::size_t i = o; i < std::min(o + rowSize, total); ++i) m[static_cast<std::uint32_t>(i)] = program[i];
-        if (last && k80)
-            for (std::size_t i = total; i < o + rowSize; ++i) m[static_cast<std::uint32_t>(i)] = 0xFF;
-    }
-    std::vector<std::uint8_t> trailer = FromHexText(image.trailer);
-    if (k80)
-        for (std::size_t j = 4; j < trailer.size(); ++j) trailer[j] = 0;
-    const std::size_t trailerAt = limit * unit;
-    for (std::size_t i = 0; i < rowSize; ++i) {
-        const std::size_t fromEnd = rowSize - i;
-        m[static_cast<std::uint32_t>(trailerAt + i)] =
-            fromEnd <= trailer.size() ? trailer[trailer.size() - fromEnd] : 0xFF;
-    }
-    for (std::size_t i = 0; i < eeprom.size(); ++i) m[static_cast<std::uint32_t>(0xF00000 + i)] = eeprom[i];
-    return m;
-}
 
 std::string Hex(int v) {
     char s[16];

@@ -1,0 +1,177 @@
+// The console front end as a user runs it: pelmark-flash, built with the
+// build's own firmware, against the virtual device on a COM name of the port
+// map. Exit statuses, output on a pipe, and the device's memory afterwards.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device_process.h"
+#include "expected_memory.h"
+
+namespace pelmark::test {
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs a program with stdout and stderr on pipes; `whileRunning` is called
+// once the program has started (with its pid), e.g. to interrupt it.
+Result RunProgram(std::vector<std::string> args, const std::function<void(pid_t)>& whileRunning = {}) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    if (rc != 0) throw std::runtime_error("cannot start " + args[0]);
+    if (whileRunning) whileRunning(pid);
+    Result r;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds, 2, 60000) <= 0) break;
+        for (auto& f : fds) {
+            if (f.fd < 0 || !(f.revents & (POLLIN | POLLHUP))) continue;
+            char buf[4096];
+            const ssize_t n = read(f.fd, buf, sizeof buf);
+            if (n <= 0) {
+                close(f.fd);
+                f.fd = -1;
+                --open;
+            } else {
+                (f.fd == out[0] ? r.out : r.err).append(buf, static_cast<std::size_t>(n));
+            }
+        }
+    }
+    for (auto& f : fds)
+        if (f.fd >= 0) close(f.fd);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return r;
+}
+
+std::string LastLine(const std::string& text) {
+    std::string s = text;
+    while (!s.empty() && s.back() == '\n') s.pop_back();
+    const auto nl = s.rfind('\n');
+    return nl == std::string::npos ? s : s.substr(nl + 1);
+}
+
+bool HasControlCharacters(const std::string& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 && c != '\n') return true;
+    return false;
+}
+
+class FlashCli : public ::testing::Test {
+protected:
+    TempDir ports;
+    std::optional<DeviceProcess> device;
+    std::string com;
+
+    void SetUp() override { setenv("PELMARK_PORT_DIR", ports.path().c_str(), 1); }
+
+    void StartDevice(std::vector<std::string> args) {
+        args.push_back("--com");
+        args.push_back("auto");
+        device.emplace(PELMARK_DEVSIM, std::move(args));
+        com = device->ReadLine();
+        ASSERT_EQ(com.rfind("COM", 0), 0u) << com;
+    }
+
+    Result Flash(std::vector<std::string> args, const std::function<void(pid_t)>& whileRunning = {}) {
+        args.insert(args.begin(), PELMARK_FLASH);
+        return RunProgram(std::move(args), whileRunning);
+    }
+};
+
+TEST_F(FlashCli, BuildsSlot9ImageIntoAPic18F26K80) {
+    StartDevice({"--chip", "0x48", "--bios", "5", "--board", "5", "--preparation", "0x04"});
+    const Result r = Flash({"--port", com});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(LastLine(r.out), "Outcome: Program OK");
+    EXPECT_FALSE(HasControlCharacters(r.out)) << "no control characters on a pipe";
+    const ImageFile image{std::string(PELMARK_SAMPLE_FIRMWARE) + "/pic18f26k80_slot9.hex", "20EF00F0FFFFFFFF"};
+    EXPECT_TRUE(device->Memory() == ExpectedMemory(0x48, 5, image));
+}
+
+TEST_F(FlashCli, BuildsSlot7ImageIntoAPlainPic24HJ128) {
+    StartDevice({"--chip", "0xFD", "--bios", "5", "--plain"});
+    const Result r = Flash({"--port", com, "--front-end", "main"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(LastLine(r.out), "Outcome: Program Ok");
+    const ImageFile image{std::string(PELMARK_SAMPLE_FIRMWARE) + "/pic24hj128_slot7.hex", "0002040000000000"};
+    EXPECT_TRUE(device->Memory() == ExpectedMemory(0xFD, 5, image));
+}
+
+TEST_F(FlashCli, FailureExitsWithOneAndNamesTheOutcome) {
+    StartDevice({"--chip", "0x44"});  // this build carries no PIC18F2480 image
+    const Result r = Flash({"--port", com, "--front-end", "main"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(LastLine(r.out), "Outcome: No Hex inside !!");
+    EXPECT_TRUE(device->Memory().empty());
+}
+
+TEST_F(FlashCli, QuietPrintsOnlyTheOutcome) {
+    StartDevice({"--chip", "0x48"});
+    const Result r = Flash({"--port", com, "--quiet", "--front-end", "loader"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Outcome: Successfully updated\n");
+}
+
+TEST_F(FlashCli, BadUsageExitsWithTwo) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--port", "COM0"}, {"--port", "COM258"}, {"--no-such-option"},
+          {"--front-end", "sideways"}}) {
+        const Result r = Flash(args);
+        EXPECT_EQ(r.status, 2) << args[0] << " " << r.err;
+    }
+}
+
+TEST_F(FlashCli, PortThatDoesNotExistGivesInvalidPortComAndAHint) {
+    const Result r = Flash({"--port", "COM222", "--front-end", "main"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(LastLine(r.out), "Outcome: Invalid Port Com");
+    EXPECT_NE(r.err.find("hint:"), std::string::npos) << r.err;
+}
+
+TEST_F(FlashCli, InterruptEndsWithUserAbortAndStatus130) {
+    StartDevice({"--chip", "0x48", "--search-bytes", "none"});
+    const auto started = std::chrono::steady_clock::now();
+    const Result r = Flash({"--port", com, "--front-end", "main"}, [](pid_t pid) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        kill(pid, SIGINT);
+    });
+    EXPECT_EQ(r.status, 130);
+    EXPECT_EQ(LastLine(r.out), "Outcome: User Abort !!");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5))
+        << "the stop is seen within a slice, not after the search";
+}
+
+}  // namespace
+}  // namespace pelmark::test
