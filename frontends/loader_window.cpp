@@ -35,6 +35,7 @@ TForm6::TForm6(const std::string& tag, QWidget* parent)
     SetTitleButtons(this, false);
     ui_->StatusBar1->setFixedHeight(13);
     FixClientArea(this, 635, 255);
+    move(183, 150);
     progress1_.Attach(ui_->ProgressBar1);
     progress1_.SetSmooth(true);
     status1_.Attach(ui_->StatusBar1, {50, 220, 100, 140, 20});

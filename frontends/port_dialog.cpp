@@ -25,6 +25,8 @@ TForm3::TForm3(QWidget* parent)
       openPort_(ComPortOpen) {
     ui_->setupUi(this);
     setFixedSize(456, 94);
+    // Placed where designed (the layout files give only the size).
+    move(136, 107);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     connect(ui_->Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     connect(ui_->Button2, &QPushButton::clicked, this, [this] { Button2Click(); });

@@ -31,6 +31,7 @@ TForm1::TForm1(const std::string& tag, QWidget* parent)
     SetTitleButtons(this, false);
     ui_->StatusBar1->setFixedHeight(19);
     FixClientArea(this, 511, 265);
+    move(137, 200);
     progress1_.Attach(ui_->ProgressBar1);
     status1_.Attach(ui_->StatusBar1, {50, 130, 100, 50});
     SetLabelColours(ui_->Label1, ToQColor(clBtnFace), Qt::black);

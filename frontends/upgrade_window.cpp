@@ -27,6 +27,7 @@ TForm5::TForm5(const std::string& tag, QWidget* parent)
     SetTitleButtons(this, true);
     ui_->StatusBar1->setFixedHeight(29);
     FixClientArea(this, 630, 181);
+    move(274, 100);
     progress1_.Attach(ui_->ProgressBar1);
     progress2_.Attach(ui_->ProgressBar2);
     progress1_.SetSmooth(true);

@@ -23,6 +23,8 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::TFor
     listFont.setFixedPitch(true);
     ui_->ListBox1->setFont(listFont);
     setFixedSize(396, 234);
+    // Placed where designed (the layout files give only the size).
+    move(158, 103);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     connect(ui_->Button1, &QPushButton::clicked, this, [this] { Button1Click(); });

@@ -1,8 +1,13 @@
 #include "frontends/window_setup.h"
 
+#include <QIcon>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QStatusBar>
+
+// The artwork is compiled into this static library; its resources must be
+// registered by name before the first use.
+static void InitAssets() { Q_INIT_RESOURCE(assets); }
 
 namespace pelmark {
 
@@ -22,6 +27,16 @@ void SetTitleButtons(QWidget* window, bool maximise) {
     window->setWindowFlags(flags);
 }
 
-QPixmap LogoPixmap() { return QPixmap(QStringLiteral(":/pelmark/logo.png")); }
+QPixmap LogoPixmap() {
+    static const bool registered = (InitAssets(), true);
+    (void)registered;
+    return QPixmap(QStringLiteral(":/pelmark/logo.png"));
+}
+
+QIcon AppIcon() {
+    static const bool registered = (InitAssets(), true);
+    (void)registered;
+    return QIcon(QStringLiteral(":/pelmark/icon.png"));
+}
 
 }  // namespace pelmark

@@ -2,6 +2,7 @@
 // pictures, and the end of a click handler that ran the engine.
 #pragma once
 
+#include <QIcon>
 #include <QPixmap>
 
 class QMainWindow;
@@ -19,5 +20,7 @@ void SetTitleButtons(QWidget* window, bool maximise);
 
 // The project logo the windows show in their picture.
 QPixmap LogoPixmap();
+// The program icon.
+QIcon AppIcon();
 
 }  // namespace pelmark

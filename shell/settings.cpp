@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <QList>
 #include <QSaveFile>
-#include <QStringDecoder>
+#include <QString>
 
 #include <cstdlib>
 
@@ -50,9 +50,8 @@ bool IsText(const QByteArray& value) {
     if (value.startsWith("@Variant(") || value.startsWith("@ByteArray(")) return false;
     for (char c : value)
         if (c == '\0') return false;
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)decoder.decode(value);
-    return !decoder.hasError();
+    // Text is UTF-8: bytes that do not survive the round trip are not.
+    return QString::fromUtf8(value).toUtf8() == value;
 }
 
 QList<QByteArray> ReadLines(const std::string& path, bool* ok) {

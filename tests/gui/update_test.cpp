@@ -1,0 +1,1 @@
+// Updates driven by a click (written below).
