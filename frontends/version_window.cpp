@@ -55,6 +55,7 @@ void TForm4::RunVersionReport() {
         const int width = ui_->ListBox1->fontMetrics().horizontalAdvance(item->text()) + 6;
         item->setSizeHint(QSize(width, kItemHeight));
     }
+    ui_->ListBox1->setCurrentRow(-1);  // nothing selected, as after filling a list box
 }
 
 void TForm4::Button1Click() { close(); }

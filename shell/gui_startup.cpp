@@ -13,6 +13,7 @@
 #include "frontends/updater_window.h"
 #include "frontends/upgrade_window.h"
 #include "frontends/version_window.h"
+#include "frontends/window_setup.h"
 #include "notify/udp_notifier.h"
 #include "serial/port_link.h"
 #include "shell/build_info.h"
@@ -73,7 +74,7 @@ int RunDesktopProgram(int argc, char** argv) {
     // The raw argument vector: the toolkit takes its own options out of argv.
     SetProgramArguments(std::vector<std::string>(argv, argv + argc));
     QApplication app(argc, argv);
-    app.setWindowIcon(QIcon(QStringLiteral(":/pelmark/icon.png")));
+    app.setWindowIcon(AppIcon());
     app.setDesktopFileName(QStringLiteral("pelmark-updater"));
 
     SingleInstanceGuard guard;

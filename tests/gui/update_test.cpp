@@ -150,6 +150,7 @@ TEST_F(ClickUpdate, LoaderWithoutADeviceSaysSo) {
 // A device that never answers the search; the stop control is pressed while
 // the search runs.
 struct StopCase {
+    const char* name;
     const char* tag;
     const char* group;
 };
@@ -198,9 +199,10 @@ TEST_P(StopDuringSearch, EndsWithUserAbort) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FrontEnds, StopDuringSearch,
-                         ::testing::Values(StopCase{"PLAIN 1.0", "Norvane/Pelmark"},
-                                           StopCase{"VRN 1C 01.04.03.00", "Tarnwell/Upgrade"},
-                                           StopCase{"PX 2.1", "Veldra/Loader"}));
+                         ::testing::Values(StopCase{"MainWindow", "PLAIN 1.0", "Norvane/Pelmark"},
+                                           StopCase{"UpgradeWindow", "VRN 1C 01.04.03.00", "Tarnwell/Upgrade"},
+                                           StopCase{"LoaderWindow", "PX 2.1", "Veldra/Loader"}),
+                         [](const ::testing::TestParamInfo<StopCase>& param) { return std::string(param.param.name); });
 
 TEST_F(ClickUpdate, UpgradeProgramsEveryImageOfAMultiImageRun) {
     // The first device takes the slot 9 image; once it reports "Program OK"
