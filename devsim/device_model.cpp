@@ -179,14 +179,18 @@ void DeviceModel::ByteAtBoundary(std::uint8_t b, std::vector<std::uint8_t>& out)
         const bool answers = (b == kSearchC2 && config_.answerC2) ||
                              (b == kSearchC5 && config_.answerC5) ||
                              (b == kSearchC6 && config_.answerC6);
-        if (answers)
+        if (answers && config_.refuseSearch && !faultsEnded_) {
+            Reply(out, {'N'});
+            Log(FrameKind::Search, b, 1, Verdict::Refuse, "injected");
+        } else if (answers) {
             SendIdentity(b, out);
-        else
+        } else {
             Log(FrameKind::Search, b, 1, Verdict::Ignored);
+        }
         return;
     }
     if (b == kEntryByte) {
-        out.push_back('K');
+        Reply(out, {'K'});
         Log(FrameKind::Entry, b, 1, Verdict::Accept);
         return;
     }
@@ -272,8 +276,8 @@ void DeviceModel::FinishEeprom(std::vector<std::uint8_t>& out) {
     const std::uint32_t index = page * 256u + indexByte;
 
     const Injection injection = CountDataFrame();
-    if (injection == Injection::Silent) {
-        Log(FrameKind::Eeprom, index, 1, Verdict::Silent);
+    if (injection == Injection::Silent || injection == Injection::Vanish) {
+        Log(FrameKind::Eeprom, index, 1, Verdict::Silent, injection == Injection::Vanish ? "vanished" : "");
         EndFrame();
         return;
     }
@@ -293,10 +297,10 @@ void DeviceModel::FinishEeprom(std::vector<std::uint8_t>& out) {
         eeprom_[index] = value;
         eepromWritten_[index] = true;
         ++eepromFrames_;
-        out.push_back('K');
+        Reply(out, {'K'});
         Log(FrameKind::Eeprom, index, 1, Verdict::Accept);
     } else {
-        out.push_back('N');
+        Reply(out, {'N'});
         Log(FrameKind::Eeprom, index, 1, Verdict::Refuse, refusal);
     }
     EndFrame();
@@ -313,8 +317,8 @@ void DeviceModel::FinishData(std::vector<std::uint8_t>& out) {
     ResetEepromPaging();
 
     const Injection injection = CountDataFrame();
-    if (injection == Injection::Silent) {
-        Log(kind, address, length, Verdict::Silent);
+    if (injection == Injection::Silent || injection == Injection::Vanish) {
+        Log(kind, address, length, Verdict::Silent, injection == Injection::Vanish ? "vanished" : "");
         EndFrame();
         return;
     }
@@ -339,10 +343,10 @@ void DeviceModel::FinishData(std::vector<std::uint8_t>& out) {
         }
         ++acceptedData_;
         if (kind == FrameKind::Trailer) ++trailerRows_;
-        out.push_back('K');
+        Reply(out, {'K'});
         Log(kind, address, length, Verdict::Accept);
     } else {
-        out.push_back('N');
+        Reply(out, {'N'});
         Log(kind, address, length, Verdict::Refuse, refusal);
     }
     EndFrame();
@@ -350,31 +354,67 @@ void DeviceModel::FinishData(std::vector<std::uint8_t>& out) {
 
 void DeviceModel::SendIdentity(std::uint8_t searchByte, std::vector<std::uint8_t>& out) {
     std::string note;
+    std::vector<std::uint8_t> reply;
     if (config_.legacy) {
-        out.push_back(config_.chip);
-        out.push_back('K');
+        reply = {config_.chip, std::uint8_t{'K'}};
         note = "legacy";
     } else {
-        out.insert(out.end(), {std::uint8_t{'V'}, config_.bios, config_.chip, config_.board,
-                               config_.preparation, std::uint8_t{'K'}});
+        reply = {std::uint8_t{'V'}, config_.bios, config_.chip, config_.board, config_.preparation,
+                 std::uint8_t{'K'}};
         note = "V";
     }
     if (config_.hasRecord && config_.bios >= 8 && config_.bios <= 31) {
-        out.push_back('R');
-        out.push_back(static_cast<std::uint8_t>(kRecordLength));
-        out.push_back(0);  // the byte after the length carries nothing
-        std::uint8_t text[kRecordTextBytes] = {};
-        std::memcpy(text, config_.recordText.data(),
+        // Record data by position: text, skip start and length (low bytes
+        // first), then filler.
+        std::uint8_t data[kRecordLength] = {};
+        std::memcpy(data, config_.recordText.data(),
                     std::min(config_.recordText.size(), kRecordTextBytes));
-        out.insert(out.end(), text, text + kRecordTextBytes);
-        out.push_back(static_cast<std::uint8_t>(config_.skipStart & 0xFFu));
-        out.push_back(static_cast<std::uint8_t>(config_.skipStart >> 8));
-        out.push_back(static_cast<std::uint8_t>(config_.skipLength & 0xFFu));
-        out.push_back(static_cast<std::uint8_t>(config_.skipLength >> 8));
-        out.push_back('K');
-        note += "+R";
+        data[24] = static_cast<std::uint8_t>(config_.skipStart & 0xFFu);
+        data[25] = static_cast<std::uint8_t>(config_.skipStart >> 8);
+        data[26] = static_cast<std::uint8_t>(config_.skipLength & 0xFFu);
+        data[27] = static_cast<std::uint8_t>(config_.skipLength >> 8);
+        const bool faulty = !faultsEnded_;
+        const std::uint8_t length = faulty ? config_.recordLength : static_cast<std::uint8_t>(kRecordLength);
+        const std::uint32_t sent = faulty ? config_.recordBytes.value_or(length) : length;
+        reply.push_back('R');
+        reply.push_back(length);
+        reply.push_back(0);  // the byte after the length carries nothing
+        for (std::uint32_t i = 0; i < sent; ++i) reply.push_back(i < kRecordLength ? data[i] : 0);
+        if (sent >= length) {
+            reply.push_back('K');
+            note += "+R";
+        } else {
+            note += "+R(cut)";
+        }
     }
+    Reply(out, reply);
     Log(FrameKind::Search, searchByte, 1, Verdict::Reply, note);
+}
+
+void DeviceModel::Reply(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& bytes) {
+    if (!faultsEnded_) AppendNoise(out, config_.garbageBefore);
+    out.insert(out.end(), bytes.begin(), bytes.end());
+    if (!faultsEnded_) AppendNoise(out, config_.garbageAfter);
+}
+
+// Line noise from a fixed sequence (the same run gives the same bytes),
+// leaving out the letters that a reader takes as replies.
+void DeviceModel::AppendNoise(std::vector<std::uint8_t>& out, std::uint32_t count) {
+    for (std::uint32_t i = 0; i < count;) {
+        noiseState_ ^= noiseState_ << 13;
+        noiseState_ ^= noiseState_ >> 17;
+        noiseState_ ^= noiseState_ << 5;
+        const auto b = static_cast<std::uint8_t>(noiseState_ >> 24);
+        if (b == 'K' || b == 'N' || b == 'R') continue;
+        out.push_back(b);
+        ++i;
+    }
+}
+
+std::uint32_t DeviceModel::TakeReplyDelay() {
+    const std::uint32_t delay = replyDelay_;
+    replyDelay_ = 0;
+    return delay;
 }
 
 void DeviceModel::Log(FrameKind kind, std::uint32_t address, std::uint32_t length,
@@ -405,9 +445,18 @@ void DeviceModel::EndFrame() {
 
 DeviceModel::Injection DeviceModel::CountDataFrame() {
     const std::uint32_t n = ++dataFramesSeen_;
-    if (config_.silentFrame != 0 && n >= config_.silentFrame) return Injection::Silent;
-    if (config_.nakFrame != 0 && n >= config_.nakFrame && n - config_.nakFrame < config_.nakCount)
-        return Injection::Refuse;
+    if (faultsEnded_) return Injection::None;
+    // Frames first..first+count-1 (count 0: every frame from first on).
+    auto within = [n](std::uint32_t first, std::uint32_t count) {
+        return first != 0 && n >= first && (count == 0 || n - first < count);
+    };
+    if (within(config_.vanishFrame, 0)) {
+        vanished_ = true;
+        return Injection::Vanish;
+    }
+    if (within(config_.silentFrame, config_.silentCount)) return Injection::Silent;
+    if (within(config_.slowFrame, config_.slowCount)) replyDelay_ = config_.slowMs;
+    if (config_.nakCount != 0 && within(config_.nakFrame, config_.nakCount)) return Injection::Refuse;
     return Injection::None;
 }
 

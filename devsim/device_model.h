@@ -68,6 +68,21 @@ struct DeviceConfig {
     std::uint32_t nakFrame = 0;     // frames nakFrame .. nakFrame + nakCount - 1 get "N"
     std::uint32_t nakCount = 1;
     std::uint32_t silentFrame = 0;  // from this frame on no data frame is answered
+    std::uint32_t silentCount = 0;  // ... for that many frames; 0: for ever
+    std::uint32_t slowFrame = 0;    // frames slowFrame .. slowFrame + slowCount - 1 are
+    std::uint32_t slowCount = 1;    // answered slowMs late (whoever owns the line keeps
+    std::uint32_t slowMs = 0;       // the time: see TakeReplyDelay)
+    std::uint32_t vanishFrame = 0;  // at this frame the device disappears, unanswered
+    bool refuseSearch = false;      // answer the search bytes it knows with "N"
+    // Line noise: bytes sent before / after every reply. Never "K", "N" or "R":
+    // no updater can tell those from replies.
+    std::uint32_t garbageBefore = 0;
+    std::uint32_t garbageAfter = 0;
+    // The "R" record as sent: its length byte, and how many data bytes follow
+    // it. Fewer than the length: the record breaks off there, without its
+    // closing "K". More: filler bytes (0) follow the declared data, then "K".
+    std::uint8_t recordLength = 28;
+    std::optional<std::uint32_t> recordBytes;  // default: recordLength
 };
 
 enum class FrameKind { Search, Entry, Unlock, Command4, Program, Trailer, Eeprom, Junk, Partial };
@@ -125,6 +140,15 @@ public:
     bool EepromWritten(std::size_t index) const;
     WrittenMemory Written() const;
 
+    // Ends every injected fault: from now on the device behaves.
+    void EndFaults() { faultsEnded_ = true; }
+    bool FaultsEnded() const { return faultsEnded_; }
+    // How long the replies of the last Feed must be held back (a slow frame
+    // was among its frames), in milliseconds; 0 for at once. Resets to 0.
+    std::uint32_t TakeReplyDelay();
+    // True once the vanish frame has arrived: the device is gone.
+    bool Vanished() const { return vanished_; }
+
     // Counts of accepted frames, for the program's --once rule and summaries.
     std::uint32_t acceptedDataFrames() const { return acceptedData_; }
     std::uint32_t trailerRows() const { return trailerRows_; }
@@ -132,7 +156,7 @@ public:
 
 private:
     enum class Pending { None, Command, Unlock, Eeprom, Data };
-    enum class Injection { None, Refuse, Silent };
+    enum class Injection { None, Refuse, Silent, Vanish };
 
     void ByteAtBoundary(std::uint8_t b, std::vector<std::uint8_t>& out);
     void ByteInFrame(std::uint8_t b, std::vector<std::uint8_t>& out);
@@ -141,6 +165,8 @@ private:
     void FinishEeprom(std::vector<std::uint8_t>& out);
     void FinishData(std::vector<std::uint8_t>& out);
     void SendIdentity(std::uint8_t searchByte, std::vector<std::uint8_t>& out);
+    void Reply(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& bytes);
+    void AppendNoise(std::vector<std::uint8_t>& out, std::uint32_t count);
     void Log(FrameKind kind, std::uint32_t address, std::uint32_t length, Verdict verdict,
              std::string note = {});
     std::size_t DataHeaderLength() const;
@@ -165,6 +191,11 @@ private:
 
     std::optional<std::uint8_t> lastEepromIndex_;
     std::uint32_t eepromPage_ = 0;
+
+    bool faultsEnded_ = false;
+    bool vanished_ = false;
+    std::uint32_t replyDelay_ = 0;
+    std::uint32_t noiseState_ = 0x2545F491u;
 
     std::uint32_t dataFramesSeen_ = 0;
     std::uint32_t acceptedData_ = 0;

@@ -47,8 +47,11 @@ constexpr int kFirstAutoCom = 100;
 constexpr int kLastCom = 257;  // port index 256
 
 volatile sig_atomic_t g_signal = 0;
+volatile sig_atomic_t g_endFaults = 0;
 
 void OnSignal(int signo) { g_signal = signo; }
+// SIGUSR1: the faults asked for on the command line end; the device behaves.
+void OnEndFaults(int) { g_endFaults = 1; }
 
 // Decimal or 0x-prefixed hexadecimal, at most `max`.
 std::optional<unsigned long> ParseNumber(const std::string& text, unsigned long max) {
@@ -277,6 +280,16 @@ struct Options {
     std::uint32_t nakFrame = 0;
     std::uint32_t nakCount = 1;
     std::uint32_t silentFrame = 0;
+    std::uint32_t silentCount = 0;
+    std::uint32_t slowFrame = 0;
+    std::uint32_t slowCount = 1;
+    std::uint32_t slowMs = 0;
+    std::uint32_t vanishFrame = 0;
+    bool refuseSearch = false;
+    std::uint32_t garbageBefore = 0;
+    std::uint32_t garbageAfter = 0;
+    std::optional<std::string> recordLength;
+    std::optional<std::uint32_t> recordBytes;
 };
 
 class Simulator {
@@ -380,6 +393,12 @@ private:
         sigaction(SIGTERM, &action, nullptr);
         sigaction(SIGHUP, &action, nullptr);
         signal(SIGPIPE, SIG_IGN);
+        // SIGUSR1 is taken at any moment: it only sets a flag the loop reads.
+        struct sigaction endFaults {};
+        endFaults.sa_handler = OnEndFaults;
+        sigemptyset(&endFaults.sa_mask);
+        endFaults.sa_flags = SA_RESTART;
+        sigaction(SIGUSR1, &endFaults, nullptr);
     }
 
     void Serve() {
@@ -397,6 +416,8 @@ private:
                 earliest(lastTraffic_ + std::chrono::duration_cast<Clock::duration>(
                                             std::chrono::duration<double>(options_.exitAfterIdle)));
             if (options_.once && sawDataFrame) earliest(lastTraffic_ + kOnceSilence);
+            if (!held_.empty()) earliest(held_.front().first);
+            if (g_endFaults != 0 && !model_.FaultsEnded()) model_.EndFaults();
 
             timespec timeout{};
             timespec* timeoutPtr = nullptr;
@@ -422,15 +443,20 @@ private:
                     if (options_.verbose)
                         std::fprintf(stderr, "rx %s\n", HexBytes(buffer, count).c_str());
                     const auto reply = model_.Feed(buffer, count);
-                    Queue(reply);
+                    Hold(reply, model_.TakeReplyDelay());
                     const std::uint32_t before = dataFrames_;
                     EmitEvents();
                     if (dataFrames_ != before) sawDataFrame = true;
+                    if (model_.Vanished()) {
+                        Vanish();
+                        break;
+                    }
                 }
             } else if (pfd.revents & (POLLHUP | POLLERR)) {
                 // Should not happen while the slave is held open; do not spin.
                 usleep(20000);
             }
+            ReleaseHeld();
             if (!queued_.empty()) Flush();
 
             const auto after = Clock::now();
@@ -443,7 +469,41 @@ private:
                 break;
             if (options_.once && sawDataFrame && after - lastTraffic_ >= kOnceSilence) break;
         }
-        if (!queued_.empty()) Flush();
+        if (!queued_.empty() && master_ >= 0) Flush();
+    }
+
+    // Replies of a slow frame wait their delay; later replies queue behind
+    // them, as they would on a line.
+    void Hold(const std::vector<std::uint8_t>& bytes, std::uint32_t delayMs) {
+        if (bytes.empty()) return;
+        if (delayMs == 0 && held_.empty()) {
+            Queue(bytes);
+            return;
+        }
+        Clock::time_point release = Clock::now() + std::chrono::milliseconds(delayMs);
+        if (!held_.empty()) release = std::max(release, held_.back().first);
+        held_.emplace_back(release, bytes);
+    }
+
+    void ReleaseHeld() {
+        const auto now = Clock::now();
+        while (!held_.empty() && held_.front().first <= now) {
+            Queue(held_.front().second);
+            held_.pop_front();
+        }
+    }
+
+    // The device is unplugged: both sides of the terminal close at once, so
+    // the updater's port hangs up, and the port-map link goes with it.
+    void Vanish() {
+        if (options_.verbose) std::fprintf(stderr, "pelmark-devsim: vanished\n");
+        held_.clear();
+        queued_.clear();
+        RemoveComLink(comLink_, slavePath_);
+        comLink_.clear();
+        if (slave_ >= 0) close(slave_);
+        if (master_ >= 0) close(master_);
+        slave_ = master_ = -1;
     }
 
     void Queue(const std::vector<std::uint8_t>& bytes) {
@@ -492,6 +552,7 @@ private:
     std::string comLink_;
     std::FILE* log_ = nullptr;
     std::deque<std::uint8_t> queued_;
+    std::deque<std::pair<Clock::time_point, std::vector<std::uint8_t>>> held_;
     Clock::time_point lastTraffic_;
     std::uint32_t dataFrames_ = 0;
     sigset_t duringPoll_{};
@@ -539,6 +600,27 @@ int main(int argc, char** argv) {
         ->capture_default_str()->check(CLI::PositiveNumber);
     app.add_option("--silent-frame", o.silentFrame, "Answer no data frame from data frame N on")
         ->check(CLI::PositiveNumber);
+    app.add_option("--silent-count", o.silentCount, "Stay silent for that many frames from --silent-frame on")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--slow-frame", o.slowFrame, "Answer data frame N late, by --slow-ms")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--slow-count", o.slowCount, "Answer that many frames from --slow-frame on late")
+        ->capture_default_str()->check(CLI::PositiveNumber);
+    app.add_option("--slow-ms", o.slowMs, "How late the slow frames are answered, in milliseconds")
+        ->check(CLI::Range(0u, 600000u));
+    app.add_option("--vanish-frame", o.vanishFrame,
+                   "At data frame N close the terminal unanswered and exit, like an unplugged adapter")
+        ->check(CLI::PositiveNumber);
+    app.add_flag("--refuse-search", o.refuseSearch, "Answer the search bytes with \"N\" instead of the identity");
+    app.add_option("--garbage-before", o.garbageBefore, "Send that many noise bytes before every reply")
+        ->check(CLI::Range(0u, 4096u));
+    app.add_option("--garbage-after", o.garbageAfter, "Send that many noise bytes after every reply")
+        ->check(CLI::Range(0u, 4096u));
+    app.add_option("--record-length", o.recordLength, "Length byte of the \"R\" record (default 28)")
+        ->check(NumberUpTo(0xFF));
+    app.add_option("--record-bytes", o.recordBytes,
+                   "Data bytes the \"R\" record carries (default: its length; fewer: cut off without \"K\")")
+        ->check(CLI::Range(0u, 4096u));
     app.add_flag("-v,--verbose", o.verbose, "Show bytes and frames on stderr");
     try {
         app.parse(argc, argv);
@@ -552,7 +634,7 @@ int main(int argc, char** argv) {
     config.board = Byte(o.board);
     config.preparation = Byte(o.preparation);
     config.legacy = o.legacy;
-    config.hasRecord = o.recordText || o.skipStart || o.skipLength;
+    config.hasRecord = o.recordText || o.skipStart || o.skipLength || o.recordLength || o.recordBytes;
     config.recordText = o.recordText.value_or("");
     config.skipStart = o.skipStart ? Word(*o.skipStart) : std::uint16_t{0};
     config.skipLength = o.skipLength ? Word(*o.skipLength) : std::uint16_t{0};
@@ -561,6 +643,16 @@ int main(int argc, char** argv) {
     config.nakFrame = o.nakFrame;
     config.nakCount = o.nakCount;
     config.silentFrame = o.silentFrame;
+    config.silentCount = o.silentCount;
+    config.slowFrame = o.slowFrame;
+    config.slowCount = o.slowCount;
+    config.slowMs = o.slowMs;
+    config.vanishFrame = o.vanishFrame;
+    config.refuseSearch = o.refuseSearch;
+    config.garbageBefore = o.garbageBefore;
+    config.garbageAfter = o.garbageAfter;
+    if (o.recordLength) config.recordLength = Byte(*o.recordLength);
+    config.recordBytes = o.recordBytes;
     if (!ParseSearchBytes(o.searchBytes, config)) {
         std::fprintf(stderr, "pelmark-devsim: --search-bytes: expected a list of c2, c5, c6 or none\n");
         return 2;
