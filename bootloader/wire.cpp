@@ -62,11 +62,12 @@ void ParseReplyByte(std::uint8_t b) {
                 p.parser = ParserState::RecordLength;
             } else if (b == 'K') {
                 p.identity = p.pending;
+                p.identityRecordSeen = p.pendingRecordSeen;
                 p.acknowledged = true;
             } else if (b == 'N') {
                 p.refused = true;
             } else if (b == 'V') {
-                p.identityRecordSeen = true;
+                p.pendingRecordSeen = true;
                 p.pending.bios = 1;
                 p.identityIndex = 0;
                 p.record.complete = false;
@@ -89,7 +90,7 @@ void ParseReplyByte(std::uint8_t b) {
                         p.identityIndex = 255;
                         break;
                     default:  // a legacy device: one chip byte, no version
-                        p.identityRecordSeen = false;
+                        p.pendingRecordSeen = false;
                         p.pending.bios = 0;
                         p.pending.chip = b;
                         break;

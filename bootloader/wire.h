@@ -28,7 +28,11 @@ struct ProtocolState {
     bool refused = false;
     DeviceIdentity identity;  // committed
     DeviceIdentity pending;
+    // Whether the committed identity came in a "V" record. Committed with the
+    // identity at "K": a stray byte after the identity (line noise) changes
+    // only the pending copy, never what the pass reads.
     bool identityRecordSeen = false;
+    bool pendingRecordSeen = false;
     std::uint8_t identityIndex = 255;
     DeviceRecord record;
     ParserState parser = ParserState::Idle;

@@ -56,6 +56,7 @@ TEST_F(Windows, MainWindowPortSettingRoundTrip) {
     } const cases[] = {
         {"-1", "-----", "-1"}, {nullptr, "COM1", "0"}, {"12abc", "COM13", "12"}, {"abc", "COM1", "0"},
         {"70000", "COM4465", "4464"},
+        {"@ByteArray(3)", "COM1", "0"},  // not text: counts as missing
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored ? c.stored : "(missing)");
