@@ -1,0 +1,271 @@
+// Child processes for the fault tests: the virtual device with its faults,
+// placed on a COM number of a private port-map directory, and the console
+// front end run against it with a deadline, its output and its time.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../e2e/device_process.h"  // TempDir
+#include "images/intel_hex.h"
+
+namespace pelmark::test {
+
+using Clock = std::chrono::steady_clock;
+
+inline long MsSince(Clock::time_point start) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// What a finished program left behind.
+struct RunResult {
+    int status = -1;         // exit status, or 128 + signal
+    bool timedOut = false;   // killed at the deadline
+    long ms = 0;             // wall time from start to exit
+    std::vector<std::string> out;  // stdout lines
+    std::string err;
+
+    std::string LastLine() const { return out.empty() ? std::string() : out.back(); }
+    bool HasLine(const std::string& line) const { return std::find(out.begin(), out.end(), line) != out.end(); }
+};
+
+inline std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t from = 0;
+    while (from < text.size()) {
+        std::size_t nl = text.find('\n', from);
+        if (nl == std::string::npos) nl = text.size();
+        lines.push_back(text.substr(from, nl - from));
+        from = nl + 1;
+    }
+    return lines;
+}
+
+// A program started with its stdout and stderr on pipes. `runAs` >= 0 runs it
+// under that user and group id (root only).
+class Child {
+public:
+    Child(const std::string& program, std::vector<std::string> args, int runAs = -1) {
+        args.insert(args.begin(), program);
+        int out[2], err[2];
+        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        start_ = Clock::now();
+        pid_ = fork();
+        if (pid_ < 0) throw std::runtime_error("fork failed");
+        if (pid_ == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            dup2(err[1], STDERR_FILENO);
+            if (runAs >= 0 && (setgid(static_cast<gid_t>(runAs)) != 0 || setuid(static_cast<uid_t>(runAs)) != 0))
+                _exit(126);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        close(err[1]);
+        outFd_ = out[0];
+        errFd_ = err[0];
+    }
+    ~Child() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (outFd_ >= 0) close(outFd_);
+        if (errFd_ >= 0) close(errFd_);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return pid_; }
+    void Signal(int signo) const {
+        if (pid_ > 0) kill(pid_, signo);
+    }
+
+    // Collects the output until the program ends; kills it at the deadline.
+    RunResult Finish(std::chrono::milliseconds deadline) {
+        RunResult r;
+        std::string out, err;
+        const auto until = start_ + deadline;
+        while (outFd_ >= 0 || errFd_ >= 0) {
+            const long left = static_cast<long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
+            if (left <= 0) {
+                r.timedOut = true;
+                kill(pid_, SIGKILL);
+                break;
+            }
+            pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+            if (poll(fds, 2, static_cast<int>(std::min(left, 200L))) < 0 && errno != EINTR) break;
+            Drain(fds[0], outFd_, out);
+            Drain(fds[1], errFd_, err);
+        }
+        int st = 0;
+        waitpid(pid_, &st, 0);
+        r.ms = MsSince(start_);
+        pid_ = -1;
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        r.out = SplitLines(out);
+        r.err = err;
+        return r;
+    }
+
+private:
+    static void Drain(const pollfd& p, int& fd, std::string& into) {
+        if (fd < 0 || (p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) return;
+        char buffer[4096];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            into.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            close(fd);
+            fd = -1;
+        }
+    }
+
+    pid_t pid_ = -1;
+    int outFd_ = -1;
+    int errFd_ = -1;
+    Clock::time_point start_;
+};
+
+// pelmark-devsim on COM<com> of the port-map directory in $PELMARK_PORT_DIR,
+// with its log and dump in a directory of its own.
+class FaultyDevice {
+public:
+    FaultyDevice(int com, std::vector<std::string> args) {
+        dump_ = dir_.path() + "/device.hex";
+        log_ = dir_.path() + "/device.log";
+        args.insert(args.end(), {"--com", std::to_string(com), "--dump", dump_, "--log", log_});
+        args.insert(args.begin(), PELMARK_DEVSIM);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        int out[2];
+        if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+        pid_ = fork();
+        if (pid_ < 0) throw std::runtime_error("fork failed");
+        if (pid_ == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            execv(PELMARK_DEVSIM, argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        out_ = fdopen(out[0], "r");
+        pty_ = ReadLine();
+        const std::string comLine = ReadLine();
+        if (pty_.empty() || comLine != "COM" + std::to_string(com))
+            throw std::runtime_error("the virtual device did not come up on COM" + std::to_string(com));
+    }
+    ~FaultyDevice() {
+        Stop();
+        if (out_) fclose(out_);
+    }
+    FaultyDevice(const FaultyDevice&) = delete;
+    FaultyDevice& operator=(const FaultyDevice&) = delete;
+
+    const std::string& pty() const { return pty_; }
+    pid_t pid() const { return pid_; }
+
+    // SIGUSR1: the faults end, the device behaves from now on.
+    void EndFaults() const {
+        if (pid_ > 0) kill(pid_, SIGUSR1);
+    }
+
+    // Ends the device (it writes its dump and removes its link); its status.
+    int Stop(int signo = SIGTERM) {
+        if (pid_ <= 0) return status_;
+        kill(pid_, signo);
+        int st = 0;
+        waitpid(pid_, &st, 0);
+        pid_ = -1;
+        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        return status_;
+    }
+
+    hex::Memory Memory() {
+        Stop();
+        std::ifstream probe(dump_);
+        if (!probe) return {};  // killed hard: no dump
+        return hex::ReadFile(dump_);
+    }
+
+    std::vector<std::string> Log() const {
+        std::vector<std::string> lines;
+        std::ifstream in(log_);
+        for (std::string l; std::getline(in, l);) lines.push_back(l);
+        return lines;
+    }
+    int Count(const std::string& prefix) const {
+        const auto log = Log();
+        return static_cast<int>(
+            std::count_if(log.begin(), log.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+    }
+    // Waits until the log holds a line starting with `prefix`.
+    bool WaitForLog(const std::string& prefix, std::chrono::milliseconds limit) const {
+        const auto until = Clock::now() + limit;
+        while (Clock::now() < until) {
+            if (Count(prefix) > 0) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+private:
+    std::string ReadLine() {
+        char line[512];
+        if (std::fgets(line, sizeof line, out_) == nullptr) return {};
+        std::string s(line);
+        while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+        return s;
+    }
+
+    TempDir dir_;
+    std::string dump_, log_, pty_;
+    pid_t pid_ = -1;
+    int status_ = -1;
+    FILE* out_ = nullptr;
+};
+
+// A port-map directory of the test's own, readable by everyone (a test may
+// run the front end as another user), in $PELMARK_PORT_DIR for the test and
+// its children.
+class PortMapDir {
+public:
+    PortMapDir() {
+        chmod(dir_.path().c_str(), 0755);
+        const char* old = std::getenv("PELMARK_PORT_DIR");
+        if (old) saved_ = old;
+        setenv("PELMARK_PORT_DIR", dir_.path().c_str(), 1);
+    }
+    ~PortMapDir() {
+        if (saved_)
+            setenv("PELMARK_PORT_DIR", saved_->c_str(), 1);
+        else
+            unsetenv("PELMARK_PORT_DIR");
+    }
+    const std::string& path() const { return dir_.path(); }
+
+private:
+    TempDir dir_;
+    std::optional<std::string> saved_;
+};
+
+}  // namespace pelmark::test
