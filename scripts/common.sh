@@ -12,7 +12,7 @@ PELMARK_PACKAGES=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev
   libcli11-dev nlohmann-json3-dev libudev-dev
-  fonts-dejavu-core
+  fonts-dejavu-core fonts-liberation2
 )
 
 pelmark_install_missing() {
