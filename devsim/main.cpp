@@ -10,6 +10,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -31,6 +34,7 @@
 #include <vector>
 
 #include "devsim/device_model.h"
+#include "devsim/realtime.h"
 #include "images/intel_hex.h"
 #include "images/mask.h"
 
@@ -42,6 +46,9 @@ using pelmark::devsim::DeviceModel;
 
 constexpr auto kPartialFrameSilence = std::chrono::milliseconds(100);
 constexpr auto kOnceSilence = std::chrono::seconds(1);
+// With --realtime, how long before a reply is due the simulator stops
+// sleeping and waits awake.
+constexpr auto kReleaseSpin = std::chrono::microseconds(500);
 constexpr std::size_t kMaxQueuedReply = 64 * 1024;
 constexpr int kFirstAutoCom = 100;
 constexpr int kLastCom = 257;  // port index 256
@@ -290,12 +297,17 @@ struct Options {
     std::uint32_t garbageAfter = 0;
     std::optional<std::string> recordLength;
     std::optional<std::uint32_t> recordBytes;
+    bool realtime = false;
+    pelmark::devsim::DeviceTiming timing;
+    std::string timingFile;
 };
 
 class Simulator {
 public:
     Simulator(const DeviceConfig& config, const Options& options)
-        : model_(config), options_(options) {}
+        : model_(config), options_(options) {
+        if (options.realtime) realtime_.emplace(options.timing, config);
+    }
 
     ~Simulator() {
         if (log_) std::fclose(log_);
@@ -333,7 +345,22 @@ public:
                          layout.rowSize, layout.addressLimit, model_.config().bios,
                          slavePath_.c_str());
         }
+#ifdef __linux__
+        // Replies leave on time to the microsecond, not up to the default
+        // 50 us of timer slack late.
+        if (realtime_) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
         Serve();
+        if (realtime_ && !options_.timingFile.empty()) {
+            std::FILE* timing = std::fopen(options_.timingFile.c_str(), "w");
+            if (!timing) {
+                std::fprintf(stderr, "pelmark-devsim: cannot write %s: %s\n", options_.timingFile.c_str(),
+                             std::strerror(errno));
+                return 1;
+            }
+            realtime_->WriteTiming(timing);
+            std::fclose(timing);
+        }
         if (!options_.dump.empty()) {
             try {
                 pelmark::hex::WriteFile(options_.dump, model_.Written());
@@ -416,7 +443,8 @@ private:
                 earliest(lastTraffic_ + std::chrono::duration_cast<Clock::duration>(
                                             std::chrono::duration<double>(options_.exitAfterIdle)));
             if (options_.once && sawDataFrame) earliest(lastTraffic_ + kOnceSilence);
-            if (!held_.empty()) earliest(held_.front().first);
+            if (!held_.empty())
+                earliest(held_.front().first - (realtime_ ? kReleaseSpin : Clock::duration::zero()));
             if (g_endFaults != 0 && !model_.FaultsEnded()) model_.EndFaults();
 
             timespec timeout{};
@@ -442,9 +470,18 @@ private:
                     lastTraffic_ = Clock::now();
                     if (options_.verbose)
                         std::fprintf(stderr, "rx %s\n", HexBytes(buffer, count).c_str());
-                    const auto reply = model_.Feed(buffer, count);
-                    Hold(reply, model_.TakeReplyDelay());
                     const std::uint32_t before = dataFrames_;
+                    if (realtime_) {
+                        // The bytes take their time on the line, the device
+                        // its time to write, the replies theirs to go back.
+                        std::vector<pelmark::devsim::FrameEvent> events;
+                        for (auto& reply : realtime_->Receive(model_, buffer, count, lastTraffic_, events))
+                            HoldUntil(reply.release, std::move(reply.bytes));
+                        EmitEvents(std::move(events));
+                    } else {
+                        const auto reply = model_.Feed(buffer, count);
+                        Hold(reply, model_.TakeReplyDelay());
+                    }
                     EmitEvents();
                     if (dataFrames_ != before) sawDataFrame = true;
                     if (model_.Vanished()) {
@@ -485,8 +522,23 @@ private:
         held_.emplace_back(release, bytes);
     }
 
+    // A reply that may leave at `release` at the earliest, behind the ones
+    // already held.
+    void HoldUntil(Clock::time_point release, std::vector<std::uint8_t> bytes) {
+        if (bytes.empty()) return;
+        if (!held_.empty()) release = std::max(release, held_.back().first);
+        held_.emplace_back(release, std::move(bytes));
+    }
+
     void ReleaseHeld() {
-        const auto now = Clock::now();
+        auto now = Clock::now();
+        if (realtime_ && !held_.empty() && held_.front().first > now &&
+            held_.front().first - now <= kReleaseSpin) {
+            // A timed wake-up comes a tenth of a millisecond late or more;
+            // the last stretch before a reply is due is waited out awake.
+            while ((now = Clock::now()) < held_.front().first) {
+            }
+        }
         while (!held_.empty() && held_.front().first <= now) {
             Queue(held_.front().second);
             held_.pop_front();
@@ -529,8 +581,10 @@ private:
         }
     }
 
-    void EmitEvents() {
-        for (const auto& event : model_.TakeEvents()) {
+    void EmitEvents() { EmitEvents(model_.TakeEvents()); }
+
+    void EmitEvents(const std::vector<pelmark::devsim::FrameEvent>& events) {
+        for (const auto& event : events) {
             using pelmark::devsim::FrameKind;
             if (event.kind == FrameKind::Program || event.kind == FrameKind::Trailer ||
                 event.kind == FrameKind::Eeprom)
@@ -553,6 +607,7 @@ private:
     std::FILE* log_ = nullptr;
     std::deque<std::uint8_t> queued_;
     std::deque<std::pair<Clock::time_point, std::vector<std::uint8_t>>> held_;
+    std::optional<pelmark::devsim::RealtimeLine> realtime_;
     Clock::time_point lastTraffic_;
     std::uint32_t dataFrames_ = 0;
     sigset_t duringPoll_{};
@@ -621,6 +676,27 @@ int main(int argc, char** argv) {
     app.add_option("--record-bytes", o.recordBytes,
                    "Data bytes the \"R\" record carries (default: its length; fewer: cut off without \"K\")")
         ->check(CLI::Range(0u, 4096u));
+    CLI::Option* realtime = app.add_flag(
+        "--realtime", o.realtime,
+        "Take the time of a real device: 11 bits a byte at 115200 baud both ways, and the chip's "
+        "programming time before every answer to a written frame");
+    app.add_option("--pic18-row-ms", o.timing.pic18RowMs,
+                   "PIC18 row write (64 bytes) in ms; default by chip: 2.8 for the K80 family (datasheet "
+                   "typical), 2.0 for the others (PIC18F2580 datasheet typical)")
+        ->check(CLI::Range(0.0, 1000.0))->needs(realtime);
+    app.add_option("--pic24-row-ms", o.timing.pic24RowMs,
+                   "PIC24HJ/dsPIC33FJ row write (64 instructions) in ms (datasheet typical)")
+        ->capture_default_str()->check(CLI::Range(0.0, 1000.0))->needs(realtime);
+    app.add_option("--page-erase-ms", o.timing.pic24PageEraseMs,
+                   "PIC24HJ/dsPIC33FJ page erase (8 rows) in ms, charged at the first row of each page "
+                   "(datasheet typical)")
+        ->capture_default_str()->check(CLI::Range(0.0, 1000.0))->needs(realtime);
+    app.add_option("--eeprom-write-ms", o.timing.eepromByteMs,
+                   "PIC18 data EEPROM byte write in ms (datasheet typical)")
+        ->capture_default_str()->check(CLI::Range(0.0, 1000.0))->needs(realtime);
+    app.add_option("--timing", o.timingFile,
+                   "Write at exit one line per frame: kind, bytes received, bytes sent, device time in us")
+        ->needs(realtime);
     app.add_flag("-v,--verbose", o.verbose, "Show bytes and frames on stderr");
     try {
         app.parse(argc, argv);

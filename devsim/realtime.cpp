@@ -1,0 +1,100 @@
+#include "devsim/realtime.h"
+
+#include <algorithm>
+
+namespace pelmark::devsim {
+
+namespace {
+
+RealtimeLine::Clock::duration Span(double seconds) {
+    return std::chrono::duration_cast<RealtimeLine::Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+}  // namespace
+
+double DefaultPic18RowMs(std::uint8_t chip) {
+    return (chip == 0x47 || chip == 0x48) ? kK80RowMs : kPic18RowMs;
+}
+
+RealtimeLine::RealtimeLine(const DeviceTiming& timing, const DeviceConfig& config)
+    : timing_(timing),
+      layout_(LayoutFor(config.chip, config.bios)),
+      byteSeconds_(static_cast<double>(timing.bitsPerByte) / static_cast<double>(timing.baud)),
+      pic18RowSeconds_(timing.pic18RowMs.value_or(DefaultPic18RowMs(config.chip)) / 1000.0) {}
+
+double RealtimeLine::DeviceSeconds(const FrameEvent& event) {
+    switch (event.kind) {
+        case FrameKind::Search:
+            // A new update: every page is erased again as its first row comes.
+            erasedPages_.clear();
+            return 0;
+        case FrameKind::Program:
+        case FrameKind::Trailer: {
+            if (event.verdict != Verdict::Accept) return 0;
+            if (layout_.family == Family::Pic18) return pic18RowSeconds_;
+            double ms = timing_.pic24RowMs;
+            const std::uint32_t pageUnits = kPic24PageRows * (layout_.rowSize / layout_.addressUnit);
+            if (erasedPages_.insert(event.address / pageUnits).second) ms += timing_.pic24PageEraseMs;
+            return ms / 1000.0;
+        }
+        case FrameKind::Eeprom:
+            return event.verdict == Verdict::Accept ? timing_.eepromByteMs / 1000.0 : 0;
+        default:
+            return 0;
+    }
+}
+
+std::uint32_t RealtimeLine::ReceivedBytes(const FrameEvent& event) const {
+    switch (event.kind) {
+        case FrameKind::Unlock:
+            return 4 + 15;
+        case FrameKind::Command4:
+            return 4 + event.length;
+        case FrameKind::Program:
+        case FrameKind::Trailer:
+            return (layout_.family == Family::Pic24 ? 5u : 4u) + event.length + 1;
+        case FrameKind::Eeprom:
+            return 6;
+        case FrameKind::Partial:
+            return event.length;
+        default:  // search, entry, junk: one byte
+            return 1;
+    }
+}
+
+std::vector<RealtimeLine::Reply> RealtimeLine::Receive(DeviceModel& model, const std::uint8_t* data,
+                                                       std::size_t count, Clock::time_point now,
+                                                       std::vector<FrameEvent>& events) {
+    std::vector<Reply> replies;
+    const Clock::duration byteTime = Span(byteSeconds_);
+    Clock::time_point arrived = std::max(now, rxFree_);
+    for (std::size_t i = 0; i < count; ++i) {
+        arrived += byteTime;
+        std::vector<std::uint8_t> reply = model.Feed(data + i, 1);
+        double busy = 0;
+        for (FrameEvent& event : model.TakeEvents()) {
+            const double seconds = DeviceSeconds(event);
+            busy += seconds;
+            exchanges_.push_back({event.kind, ReceivedBytes(event), 0, seconds});
+            events.push_back(std::move(event));
+        }
+        // A frame the device was told to answer late (fault injection).
+        const double late = static_cast<double>(model.TakeReplyDelay()) / 1000.0;
+        if (reply.empty()) continue;
+        const Clock::time_point start = std::max(arrived + Span(busy + late), txFree_);
+        txFree_ = start + byteTime * static_cast<Clock::rep>(reply.size());
+        if (!exchanges_.empty()) exchanges_.back().sent += static_cast<std::uint32_t>(reply.size());
+        replies.push_back({txFree_, std::move(reply)});
+    }
+    rxFree_ = arrived;
+    return replies;
+}
+
+void RealtimeLine::WriteTiming(std::FILE* out) const {
+    std::fprintf(out, "# byte_us %.3f baud %u bits %u\n", byteSeconds_ * 1e6, timing_.baud, timing_.bitsPerByte);
+    std::fprintf(out, "# kind received sent device_us\n");
+    for (const Exchange& e : exchanges_)
+        std::fprintf(out, "%s %u %u %.0f\n", KindName(e.kind), e.received, e.sent, e.deviceSeconds * 1e6);
+}
+
+}  // namespace pelmark::devsim
