@@ -193,13 +193,19 @@ std::string PlaceComLink(int& comNumber, const std::string& slave) {
         const std::string name = "com" + std::to_string(comNumber);
         const std::string existing = EntryInAnyCase(dir, name);
         if (!existing.empty()) {
-            // A link left behind by a simulator that is gone may be replaced;
-            // anything that still leads somewhere is someone else's.
+            // A link left behind by a simulator that is gone may be replaced:
+            // it leads nowhere, or to this simulator's own terminal when the
+            // system gave the number of the old one to the new one. Anything
+            // else is someone else's.
             struct stat target {};
             struct stat self {};
-            const bool dangling = lstat(existing.c_str(), &self) == 0 && S_ISLNK(self.st_mode) &&
-                                  stat(existing.c_str(), &target) != 0;
-            if (!dangling) {
+            struct stat own {};
+            const bool isLink = lstat(existing.c_str(), &self) == 0 && S_ISLNK(self.st_mode);
+            const bool leftBehind =
+                isLink && (stat(existing.c_str(), &target) != 0 ||
+                         (stat(slave.c_str(), &own) == 0 && target.st_rdev == own.st_rdev &&
+                          target.st_ino == own.st_ino));
+            if (!leftBehind) {
                 std::fprintf(stderr, "pelmark-devsim: %s is already present\n", existing.c_str());
                 return {};
             }
