@@ -4,6 +4,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -73,7 +74,8 @@ public:
         if (pid_ == 0) {
             dup2(out[1], STDOUT_FILENO);
             dup2(err[1], STDERR_FILENO);
-            if (runAs >= 0 && (setgid(static_cast<gid_t>(runAs)) != 0 || setuid(static_cast<uid_t>(runAs)) != 0))
+            if (runAs >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(runAs)) != 0 ||
+                               setuid(static_cast<uid_t>(runAs)) != 0))
                 _exit(126);
             execv(program.c_str(), argv.data());
             _exit(127);
