@@ -122,7 +122,7 @@ void TForm6::Button1Click() {
             PrgMode(progress1_, status1_);
         }
     }
-    AfterUpdate();
+    close_.AfterUpdate(this, &status1_);
 }
 
 void TForm6::Button2Click() {
@@ -136,28 +136,6 @@ void TForm6::ChangePort1Click() {
     ResetMessage();
 }
 
-void TForm6::closeEvent(QCloseEvent* event) {
-    if (UpdateBusy()) {
-        g_stopRequest = true;
-        closePending_ = true;
-        event->ignore();
-        return;
-    }
-    FormClose();
-    event->accept();
-}
-
-void TForm6::FormClose() {
-    if (g_portIndex == g_openPortIndex) ComPortClose(g_portIndex);
-    WriteSetting("com", FormatPortSetting(g_portIndex), kSettingsLoader);
-}
-
-void TForm6::AfterUpdate() {
-    ApplyPortForNextUpdate(&status1_);
-    if (closePending_) {
-        closePending_ = false;
-        close();
-    }
-}
+void TForm6::closeEvent(QCloseEvent* event) { close_.OnClose(event); }
 
 }  // namespace pelmark

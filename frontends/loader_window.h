@@ -3,6 +3,8 @@
 // a separate "Abort". Its status bar exists but stays hidden.
 #pragma once
 
+#include "frontends/window_setup.h"
+
 #include <QMainWindow>
 
 #include <memory>
@@ -39,14 +41,12 @@ protected:
 
 private:
     void FormCreate();
-    void FormClose();
-    void AfterUpdate();
 
     std::unique_ptr<Ui::TForm6> ui_;
     QtProgressBar progress1_;
     QtStatusBar status1_;
     std::string tag_;
-    bool closePending_ = false;
+    FrontEndClose close_{kSettingsLoader};
 };
 
 // The message line's font: Tahoma with the given style and cell height.

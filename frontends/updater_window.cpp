@@ -88,7 +88,7 @@ void TForm1::Button1Click() {
         BusyScope busy;
         if (SearchDevice(progress1_, status1_) == kSearchFound) PrgMode(progress1_, status1_);
     }
-    AfterUpdate();
+    close_.AfterUpdate(this, &status1_);
 }
 
 void TForm1::Button2Click() {
@@ -120,30 +120,6 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
-    if (UpdateBusy()) {
-        // Stop the engine first; the click handler closes the window once the
-        // engine has unwound, so nothing runs on a closed port.
-        g_stopRequest = true;
-        closePending_ = true;
-        event->ignore();
-        return;
-    }
-    FormClose();
-    event->accept();
-}
-
-void TForm1::FormClose() {
-    if (g_portIndex == g_openPortIndex) ComPortClose(g_portIndex);
-    WriteSetting("com", FormatPortSetting(g_portIndex), kSettingsMain);
-}
-
-void TForm1::AfterUpdate() {
-    ApplyPortForNextUpdate(&status1_);
-    if (closePending_) {
-        closePending_ = false;
-        close();
-    }
-}
+void TForm1::closeEvent(QCloseEvent* event) { close_.OnClose(event); }
 
 }  // namespace pelmark

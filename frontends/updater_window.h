@@ -4,6 +4,8 @@
 // front end leads it stays hidden and only builds its controls.
 #pragma once
 
+#include "frontends/window_setup.h"
+
 #include <QMainWindow>
 
 #include <memory>
@@ -40,15 +42,13 @@ protected:
 
 private:
     void FormCreate();
-    void FormClose();
-    void AfterUpdate();
 
     std::unique_ptr<Ui::TForm1> ui_;
     QtProgressBar progress1_;
     QtStatusBar status1_;
     std::string tag_;
     bool leads_ = false;
-    bool closePending_ = false;
+    FrontEndClose close_{kSettingsMain};
 };
 
 }  // namespace pelmark

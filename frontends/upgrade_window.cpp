@@ -91,9 +91,9 @@ void TForm5::Button1Click() {
                 r = static_cast<std::int8_t>(PrgMode(progress1_, status1_));
                 progress2_.SetPosition(progress2_.Max() - r);
             }
-        } while (r != 0 && !closePending_);
+        } while (r != 0 && !close_.Pending());
     }
-    AfterUpdate();
+    close_.AfterUpdate(this, &status1_);
 }
 
 void TForm5::Button2Click() {
@@ -105,28 +105,6 @@ void TForm5::SerialPort1Click() {
     if (Form3 != nullptr) Form3->ShowDialog();
 }
 
-void TForm5::closeEvent(QCloseEvent* event) {
-    if (UpdateBusy()) {
-        g_stopRequest = true;
-        closePending_ = true;
-        event->ignore();
-        return;
-    }
-    FormClose();
-    event->accept();
-}
-
-void TForm5::FormClose() {
-    if (g_portIndex == g_openPortIndex) ComPortClose(g_portIndex);
-    WriteSetting("com", FormatPortSetting(g_portIndex), kSettingsUpgrade);
-}
-
-void TForm5::AfterUpdate() {
-    ApplyPortForNextUpdate(&status1_);
-    if (closePending_) {
-        closePending_ = false;
-        close();
-    }
-}
+void TForm5::closeEvent(QCloseEvent* event) { close_.OnClose(event); }
 
 }  // namespace pelmark

@@ -3,6 +3,8 @@
 // tag ("YKP") a second progress bar over the images of one run.
 #pragma once
 
+#include "frontends/window_setup.h"
+
 #include <QMainWindow>
 
 #include <memory>
@@ -35,15 +37,13 @@ protected:
 
 private:
     void FormCreate();
-    void FormClose();
-    void AfterUpdate();
 
     std::unique_ptr<Ui::TForm5> ui_;
     QtProgressBar progress1_;
     QtProgressBar progress2_;
     QtStatusBar status1_;
     std::string tag_;
-    bool closePending_ = false;
+    FrontEndClose close_{kSettingsUpgrade};
 };
 
 }  // namespace pelmark

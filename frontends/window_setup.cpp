@@ -1,9 +1,18 @@
 #include "frontends/window_setup.h"
 
+#include <QCloseEvent>
 #include <QIcon>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QWidget>
+
+#include "bootloader/wire.h"
+#include "serial/port_link.h"
+#include "shell/gui_display.h"
+#include "shell/gui_session.h"
+#include "shell/settings.h"
+#include "shell/settings_text.h"
 
 // The artwork is compiled into this static library; its resources must be
 // registered by name before the first use.
@@ -37,6 +46,26 @@ QIcon AppIcon() {
     static const bool registered = (InitAssets(), true);
     (void)registered;
     return QIcon(QStringLiteral(":/pelmark/icon.png"));
+}
+
+void FrontEndClose::OnClose(QCloseEvent* event) {
+    if (UpdateBusy()) {
+        g_stopRequest = true;
+        pending_ = true;
+        event->ignore();
+        return;
+    }
+    if (g_portIndex == g_openPortIndex) ComPortClose(g_portIndex);
+    WriteSetting("com", FormatPortSetting(g_portIndex), selector_);
+    event->accept();
+}
+
+void FrontEndClose::AfterUpdate(QWidget* window, QtStatusBar* status) {
+    ApplyPortForNextUpdate(status);
+    if (pending_) {
+        pending_ = false;
+        window->close();
+    }
 }
 
 }  // namespace pelmark

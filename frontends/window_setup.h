@@ -5,6 +5,9 @@
 #include <QIcon>
 #include <QPixmap>
 
+#include "shell/settings.h"
+
+class QCloseEvent;
 class QMainWindow;
 class QWidget;
 
@@ -22,5 +25,26 @@ void SetTitleButtons(QWidget* window, bool maximise);
 QPixmap LogoPixmap();
 // The program icon.
 QIcon AppIcon();
+
+class QtStatusBar;
+
+// How a front end closes. While an update runs, a close only asks the engine
+// to stop; the click handler closes the window once the engine has unwound,
+// so nothing runs on a closed port. Closing releases the port and writes the
+// port setting of the front end's settings selector.
+class FrontEndClose {
+public:
+    explicit FrontEndClose(int selector) : selector_(selector) {}
+    // From closeEvent: accepts the event and saves, or defers it.
+    void OnClose(QCloseEvent* event);
+    // At the end of a click handler that ran the engine.
+    void AfterUpdate(QWidget* window, QtStatusBar* status);
+    // A close waits for the running update to unwind.
+    bool Pending() const { return pending_; }
+
+private:
+    int selector_;
+    bool pending_ = false;
+};
 
 }  // namespace pelmark
