@@ -9,7 +9,6 @@
 #include <cstring>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 
 #include "bootloader/engine.h"
 #include "cli/console_display.h"
@@ -20,6 +19,15 @@
 #include "serial/port_link.h"
 #include "shell/build_info.h"
 
+// After the program's own headers: windows.h defines MessageBox and friends
+// as macros.
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 
 using namespace pelmark;
@@ -29,8 +37,30 @@ std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the interrupt handler needs a lock-free flag");
 
 // Ctrl+C asks the engine to stop at its next wait; it then unwinds with its
-// stop report. The handler is installed with SA_RESETHAND, so a second Ctrl+C
-// ends the program at once.
+// stop report. A second Ctrl+C ends the program at once.
+#ifdef _WIN32
+// The console calls this on a thread of its own.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    if (g_interrupted.exchange(true)) return FALSE;  // the second one: the default, which ends the program
+    g_stopRequest.store(true);
+    return TRUE;
+}
+
+void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+
+// A console that understands terminal sequences (Windows 10 and later, once
+// asked to); the progress bar needs them.
+bool StdoutIsTerminal() {
+    if (!_isatty(_fileno(stdout))) return false;
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (out == INVALID_HANDLE_VALUE || !GetConsoleMode(out, &mode)) return false;
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+           SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+#else
+// Installed with SA_RESETHAND: the second Ctrl+C meets the default action.
 extern "C" void OnInterrupt(int) {
     g_interrupted.store(true);
     g_stopRequest.store(true);
@@ -51,6 +81,7 @@ bool StdoutIsTerminal() {
     const char* term = std::getenv("TERM");
     return term == nullptr || std::strcmp(term, "dumb") != 0;
 }
+#endif
 
 constexpr const char* kFooter = R"TXT(
 Output: every text the front end shows, one line each, in order:
