@@ -16,6 +16,7 @@
 #include "frontends/updater_window.h"
 #include "frontends/upgrade_window.h"
 #include "frontends/version_window.h"
+#include "report/board_names.h"
 #include "serial/port_link.h"
 #include "shell/display.h"
 #include "shell/gui_display.h"
@@ -85,10 +86,12 @@ int main(int argc, char** argv) {
     {  // Main updater window, idle and after a successful update.
         auto* form1 = new TForm1("LUX15.4 00.04");
         ok &= Save(form1, dir, "main-updater-idle");
-        display.SetIdentityField(IdentityField::IdentityLine, "BIOS:09 - CAN-Box - Preparation04");
+        const std::string identity = std::string("BIOS:09 - ") + BoardName(5) + " - Preparation04";
+        display.SetIdentityField(IdentityField::IdentityLine, identity.c_str());
         display.SetIdentityField(IdentityField::DeviceText, "SN 2016-0512");
-        form1->StatusBar1().SetPanelText(g_panels.message, "Program 32768 (08000)");
-        form1->StatusBar1().SetPanelText(g_panels.device, "Found 26K80");
+        form1->StatusBar1().SetPanelText(g_panels.message, "Program EEP 1023");
+        form1->StatusBar1().SetPanelText(g_panels.device, "Found 18F26k80");
+        form1->StatusBar1().SetPanelText(g_panels.info, "Loaded 7857 bytes (0000 to 1EB1)");
         form1->ProgressBar1().SetMax(100);
         form1->ProgressBar1().SetPosition(0);
         display.ShowOutcome(" Program Ok ", clGreen, kOutcomeSuccess);
@@ -109,7 +112,7 @@ int main(int argc, char** argv) {
         DestroyWindows();
         form5 = new TForm5("KLM YKP 1.0");
         display.ShowBusy();
-        form5->StatusBar1().SetPanelText(g_panels.message, "Program 12288 (03000)");
+        form5->StatusBar1().SetPanelText(g_panels.message, "Programming...");
         form5->StatusBar1().SetPanelText(g_panels.device, "Found 2580");
         form5->ProgressBar1().SetSmooth(false);
         form5->ProgressBar1().SetMax(100);
@@ -129,7 +132,8 @@ int main(int argc, char** argv) {
         ok &= Save(form6, dir, "loader-searching");
         form6->ProgressBar1().SetState(ProgressState::Normal);
         form6->ProgressBar1().SetPosition(0);
-        display.SetIdentityField(IdentityField::Hardware, "CAN-Box - 0x04");
+        const std::string hardware = std::string(BoardName(5)) + " - 0x04";
+        display.SetIdentityField(IdentityField::Hardware, hardware.c_str());
         display.SetIdentityField(IdentityField::Bootloader, "0x09");
         display.ShowStatus("Successfully updated", clGreen);
         display.ShowIdle();

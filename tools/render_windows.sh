@@ -4,10 +4,10 @@
 #
 #   tools/render_windows.sh [BUILD_DIR] [OUT_DIR]
 #
-# BUILD_DIR (default build-gui) must be configured; the renderer is built there.
+# BUILD_DIR (default build) must be configured; the renderer is built there.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$root/build-gui"}
+build=${1:-"$root/build"}
 out=${2:-"$root/docs/screenshots"}
 cmake --build "$build" --target pelmark-render-windows -j2
 scratch=$(mktemp -d)
