@@ -101,10 +101,23 @@ public:
         if (pid_ > 0) kill(pid_, signo);
     }
 
+    // Waits until standard output holds `text` (kept for Finish).
+    bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
+        const auto until = Clock::now() + limit;
+        while (out_.find(text) == std::string::npos) {
+            const long left = static_cast<long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
+            if (left <= 0 || outFd_ < 0) return false;
+            pollfd p{outFd_, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left)) > 0) Drain(p, outFd_, out_);
+        }
+        return true;
+    }
+
     // Collects the output until the program ends; kills it at the deadline.
     RunResult Finish(std::chrono::milliseconds deadline) {
         RunResult r;
-        std::string out, err;
+        std::string out = std::move(out_), err;
         const auto until = start_ + deadline;
         while (outFd_ >= 0 || errFd_ >= 0) {
             const long left = static_cast<long>(
@@ -145,6 +158,7 @@ private:
     pid_t pid_ = -1;
     int outFd_ = -1;
     int errFd_ = -1;
+    std::string out_;
     Clock::time_point start_;
 };
 
