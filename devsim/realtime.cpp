@@ -66,6 +66,8 @@ std::vector<RealtimeLine::Reply> RealtimeLine::Receive(DeviceModel& model, const
                                                        std::size_t count, Clock::time_point now,
                                                        std::vector<FrameEvent>& events) {
     std::vector<Reply> replies;
+    if (!origin_) origin_ = now;
+    const auto since = [this](Clock::time_point t) { return std::chrono::duration<double>(t - *origin_).count(); };
     const Clock::duration byteTime = Span(byteSeconds_);
     Clock::time_point arrived = std::max(now, rxFree_);
     for (std::size_t i = 0; i < count; ++i) {
@@ -75,7 +77,7 @@ std::vector<RealtimeLine::Reply> RealtimeLine::Receive(DeviceModel& model, const
         for (FrameEvent& event : model.TakeEvents()) {
             const double seconds = DeviceSeconds(event);
             busy += seconds;
-            exchanges_.push_back({event.kind, ReceivedBytes(event), 0, seconds});
+            exchanges_.push_back({event.kind, ReceivedBytes(event), 0, seconds, since(now), 0});
             events.push_back(std::move(event));
         }
         // A frame the device was told to answer late (fault injection).
@@ -83,7 +85,10 @@ std::vector<RealtimeLine::Reply> RealtimeLine::Receive(DeviceModel& model, const
         if (reply.empty()) continue;
         const Clock::time_point start = std::max(arrived + Span(busy + late), txFree_);
         txFree_ = start + byteTime * static_cast<Clock::rep>(reply.size());
-        if (!exchanges_.empty()) exchanges_.back().sent += static_cast<std::uint32_t>(reply.size());
+        if (!exchanges_.empty()) {
+            exchanges_.back().sent += static_cast<std::uint32_t>(reply.size());
+            exchanges_.back().repliedAt = since(txFree_);
+        }
         replies.push_back({txFree_, std::move(reply)});
     }
     rxFree_ = arrived;
@@ -92,9 +97,10 @@ std::vector<RealtimeLine::Reply> RealtimeLine::Receive(DeviceModel& model, const
 
 void RealtimeLine::WriteTiming(std::FILE* out) const {
     std::fprintf(out, "# byte_us %.3f baud %u bits %u\n", byteSeconds_ * 1e6, timing_.baud, timing_.bitsPerByte);
-    std::fprintf(out, "# kind received sent device_us\n");
+    std::fprintf(out, "# kind received sent device_us read_us replied_us\n");
     for (const Exchange& e : exchanges_)
-        std::fprintf(out, "%s %u %u %.0f\n", KindName(e.kind), e.received, e.sent, e.deviceSeconds * 1e6);
+        std::fprintf(out, "%s %u %u %.0f %.0f %.0f\n", KindName(e.kind), e.received, e.sent, e.deviceSeconds * 1e6,
+                     e.readAt * 1e6, e.repliedAt * 1e6);
 }
 
 }  // namespace pelmark::devsim

@@ -52,6 +52,10 @@ struct Exchange {
     std::uint32_t received = 0;
     std::uint32_t sent = 0;
     double deviceSeconds = 0;
+    // Seconds from the first byte read: when the bytes that ended the frame
+    // were read, and when its reply left (0 without one).
+    double readAt = 0;
+    double repliedAt = 0;
 };
 
 class RealtimeLine {
@@ -84,7 +88,7 @@ public:
     const std::vector<Exchange>& Exchanges() const { return exchanges_; }
 
     // "# byte_us ..." then one line per frame: kind, bytes received, bytes
-    // sent, device time in microseconds.
+    // sent, device time, time read and time replied, all in microseconds.
     void WriteTiming(std::FILE* out) const;
 
 private:
@@ -92,6 +96,7 @@ private:
     ChipLayout layout_;
     double byteSeconds_;
     double pic18RowSeconds_;
+    std::optional<Clock::time_point> origin_;  // the first read
     Clock::time_point rxFree_{};  // the host's last byte on the line ends here
     Clock::time_point txFree_{};  // the device's last byte on the line ends here
     std::set<std::uint32_t> erasedPages_;

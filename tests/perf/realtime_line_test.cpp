@@ -89,6 +89,8 @@ TEST_F(Line, SearchEepromAndRowsOfAPic18CostLineAndDeviceTime) {
     EXPECT_EQ(ex[1].received, 69u);
     EXPECT_EQ(ex[1].sent, 1u);
     EXPECT_NEAR(ex[1].deviceSeconds, 0.0028, 1e-9);
+    EXPECT_NEAR(ex[1].readAt, 1.0, 1e-9) << "seconds from the first read";
+    EXPECT_NEAR(ex[1].repliedAt, 1.0 + 70 * kByte + 0.0028, 1e-6);
     EXPECT_EQ(ex[2].received, 6u);
     EXPECT_NEAR(ex[2].deviceSeconds, 0.004, 1e-9);
     EXPECT_EQ(ex[3].deviceSeconds, 0);
