@@ -10,7 +10,13 @@
 //   slices  the same exchanges each rounded up to whole 5 ms slices, since
 //           the engine looks for a reply once per slice: the design's own
 //           figure.
-// One line per image, then the worst ratio of measured to limit.
+// One line per image: firmware bytes (program and EEPROM), data frames
+// (rows, trailer row, EEPROM frames), bytes on the wire both ways, limit,
+// slices, the median wall time of pelmark-flash (process start to exit),
+// median / limit, the CPU time (user and system) of that run as a share of
+// its wall time, the peak resident memory of all runs, and the frames of
+// that run that took one slice or more beyond the design's rounding. Then the
+// worst ratio.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -111,6 +117,7 @@ struct Exchange {
     double received = 0;
     double sent = 0;
     double deviceSeconds = 0;
+    double readAt = 0;  // seconds from the device's first read
 };
 
 struct DeviceReport {
@@ -131,8 +138,12 @@ DeviceReport ReadTiming(const std::string& path) {
         std::istringstream fields(line);
         Exchange e;
         double deviceUs = 0;
-        if (!(fields >> e.kind >> e.received >> e.sent >> deviceUs)) Fail("bad timing line: " + line);
+        double readUs = 0;
+        double repliedUs = 0;
+        if (!(fields >> e.kind >> e.received >> e.sent >> deviceUs >> readUs >> repliedUs))
+            Fail("bad timing line: " + line);
         e.deviceSeconds = deviceUs / 1e6;
+        e.readAt = readUs / 1e6;
         report.exchanges.push_back(e);
     }
     if (report.byteSeconds <= 0) Fail("the timing file " + path + " names no byte time");
@@ -144,6 +155,11 @@ struct Figures {
     double wireBytes = 0;
     double limit = 0;   // wire and device time
     double slices = 0;  // each answered exchange rounded up to whole slices
+    // Answered frames followed by another: how many took at least one slice
+    // more than the design's rounding, seen from the device (the time from
+    // one frame to the next).
+    long timed = 0;
+    long late = 0;
 };
 
 Figures Compute(const DeviceReport& report) {
@@ -158,6 +174,15 @@ Figures Compute(const DeviceReport& report) {
         else
             f.slices += seconds;
         if (e.kind == "program" || e.kind == "trailer" || e.kind == "eeprom") ++f.dataFrames;
+    }
+    const std::vector<Exchange>& ex = report.exchanges;
+    for (std::size_t i = 0; i + 1 < ex.size(); ++i) {
+        if (ex[i].sent == 0) continue;
+        const double seconds = (ex[i].received + ex[i].sent) * report.byteSeconds + ex[i].deviceSeconds;
+        const double designed = std::ceil(seconds / kSliceSeconds - 1e-9) * kSliceSeconds;
+        const double took = ex[i + 1].readAt - ex[i].readAt;
+        ++f.timed;
+        if (took >= designed + kSliceSeconds * 0.9) ++f.late;
     }
     return f;
 }
@@ -279,8 +304,8 @@ int main(int argc, char** argv) {
     if (o.flash.empty() || o.devsim.empty() || o.runs < 1) return Usage();
 
     pelmark::InitImageTable();
-    std::printf("%-12s %9s %7s %10s %9s %9s %9s %6s %6s %8s\n", "image", "firmware", "frames", "wire B",
-                "limit s", "slices s", "median s", "ratio", "cpu %", "peak KB");
+    std::printf("%-12s %9s %7s %10s %9s %9s %9s %6s %6s %8s %6s\n", "image", "firmware", "frames", "wire B",
+                "limit s", "slices s", "median s", "ratio", "cpu %", "peak KB", "late");
     double worst = 0;
     std::string worstName;
     try {
@@ -299,9 +324,9 @@ int main(int argc, char** argv) {
                 worstName = target.chipName;
             }
             const long firmware = static_cast<long>(image.programLength) + image.eepromCount;
-            std::printf("%-12s %9ld %7ld %10.0f %9.3f %9.3f %9.3f %6.3f %6.2f %8ld\n", target.chipName, firmware,
-                        f.dataFrames, f.wireBytes, f.limit, f.slices, median.wall, ratio,
-                        100.0 * median.cpu / median.wall, peak);
+            std::printf("%-12s %9ld %7ld %10.0f %9.3f %9.3f %9.3f %6.3f %6.2f %8ld %6ld\n", target.chipName,
+                        firmware, f.dataFrames, f.wireBytes, f.limit, f.slices, median.wall, ratio,
+                        100.0 * median.cpu / median.wall, peak, f.late);
             std::fflush(stdout);
         }
     } catch (const std::exception& e) {

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the console updater, the virtual device and
+# the benchmark, then measures how close an update of every carried image
+# comes to the limit of the serial line and the device's flash.
+# Arguments go to pelmark-bench (e.g. --runs 9). Not part of the tests.
+source "$(dirname "$0")/common.sh"
+pelmark_install_missing
+cmake -S "$PELMARK_ROOT" -B "$PELMARK_BUILD" -G Ninja
+cmake --build "$PELMARK_BUILD" -j "$PELMARK_JOBS" --target pelmark-flash pelmark-devsim pelmark-bench
+echo "== load before the runs: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min)"
+"$PELMARK_BUILD/bench/pelmark-bench" \
+  --flash "$PELMARK_BUILD/cli/pelmark-flash" \
+  --devsim "$PELMARK_BUILD/devsim/pelmark-devsim" "$@"
