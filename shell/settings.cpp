@@ -70,17 +70,6 @@ QList<QByteArray> ReadLines(const std::string& path, bool* ok) {
 
 }  // namespace
 
-const char* SettingsKeyPath(int selector) {
-    switch (selector) {
-        case kSettingsUpgrade:
-            return "Software\\Tarnwell\\Upgrade\\";
-        case kSettingsLoader:
-            return "Software\\Veldra\\Loader\\";
-        default:
-            return "Software\\Norvane\\Pelmark\\";
-    }
-}
-
 std::string SettingsFilePath() {
     if (const char* file = std::getenv("PELMARK_SETTINGS"); file != nullptr && *file != '\0') return file;
     std::string base;

@@ -1,5 +1,7 @@
 #include "shell/settings_text.h"
 
+#include "shell/settings.h"
+
 namespace pelmark {
 
 namespace {
@@ -33,5 +35,16 @@ std::int16_t ParsePortSetting(const char* text) {
 std::int16_t ParsePortSetting(const std::string& text) { return ParsePortSetting(text.c_str()); }
 
 std::string FormatPortSetting(std::int16_t portIndex) { return std::to_string(portIndex); }
+
+const char* SettingsKeyPath(int selector) {
+    switch (selector) {
+        case kSettingsUpgrade:
+            return "Software\\Tarnwell\\Upgrade\\";
+        case kSettingsLoader:
+            return "Software\\Veldra\\Loader\\";
+        default:
+            return "Software\\Norvane\\Pelmark\\";
+    }
+}
 
 }  // namespace pelmark

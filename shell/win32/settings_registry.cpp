@@ -61,17 +61,6 @@ std::string ReadString(HKEY key, const std::wstring& name) {
 
 }  // namespace
 
-const char* SettingsKeyPath(int selector) {
-    switch (selector) {
-        case kSettingsUpgrade:
-            return "Software\\Tarnwell\\Upgrade\\";
-        case kSettingsLoader:
-            return "Software\\Veldra\\Loader\\";
-        default:
-            return "Software\\Norvane\\Pelmark\\";
-    }
-}
-
 std::string SettingsFilePath() { return "HKEY_LOCAL_MACHINE"; }
 
 std::string ReadSetting(const char* name, int selector) {
