@@ -1,9 +1,11 @@
 #include "bootloader/wire.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/sleep.h"
+#include "platform/sleep_until.h"
 #include "serial/port_link.h"
 #include "shell/display.h"
 #include "shell/panels.h"
@@ -24,6 +26,35 @@ void Pump() {
     if (Display* d = CurrentDisplay()) d->PumpEvents();
 }
 
+constexpr int kSliceMs = 5;
+
+// The slices of one wait keep a beat that starts with the wait: slice i ends
+// (i + 1) x 5 ms after the start. A wake-up that comes late (a tenth of a
+// millisecond on Linux, up to a timer tick on Windows) then shortens the next
+// slice instead of pushing every later one back, so n slices last n x 5 ms,
+// not n x (5 ms + the lateness). When dispatching events took longer than the
+// rest of a slice, the beat starts afresh: a slice is never skipped.
+class SliceBeat {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    SliceBeat() : deadline_(Clock::now()) {}
+
+    void Sleep() {
+        if (g_sleep != RealSleep) {  // a test's clock
+            g_sleep(kSliceMs);
+            return;
+        }
+        deadline_ += std::chrono::milliseconds(kSliceMs);
+        const Clock::time_point now = Clock::now();
+        if (deadline_ <= now) deadline_ = now + std::chrono::milliseconds(kSliceMs);
+        platform::SleepUntil(deadline_);
+    }
+
+private:
+    Clock::time_point deadline_;
+};
+
 }  // namespace
 
 void SetSleepFunction(SleepFunction fn) { g_sleep = fn ? fn : RealSleep; }
@@ -31,10 +62,11 @@ void SetSleepFunction(SleepFunction fn) { g_sleep = fn ? fn : RealSleep; }
 void SleepMs(int ms) { g_sleep(ms); }
 
 void PumpDelay(int ms) {
+    SliceBeat beat;
     while (ms > 0) {
-        g_sleep(5);
+        beat.Sleep();
         Pump();
-        ms -= 5;
+        ms -= kSliceMs;
     }
 }
 
@@ -121,9 +153,11 @@ std::uint16_t ParseReplies() {
 }
 
 std::int16_t WaitReply(int ms) {
-    const int slices = ms / 5;
+    const int slices = ms / kSliceMs;
+    SliceBeat beat;
     for (int i = 0; i < slices; ++i) {
-        PumpDelay(5);
+        beat.Sleep();  // one slice of PumpDelay: sleep, then dispatch events
+        Pump();
         ParseReplies();
         if (g_stopRequest.exchange(false)) return kReplyStop;
         if (g_protocol.acknowledged) {
