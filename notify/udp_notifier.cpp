@@ -36,9 +36,12 @@ void UdpDataHandler::NotifyOutcome(std::uint8_t code) {
 }
 
 void UdpDataHandler::DropDatagrams() {
-    QByteArray buffer(bufferSize_, '\0');
-    while (server_->hasPendingDatagrams()) {
-        server_->readDatagram(buffer.data(), buffer.size());
+    // A few datagrams per event, into one buffer kept for the run: a flood on
+    // the port must not stretch the engine's wait slices. What is left
+    // pending raises the next event.
+    static char buffer[65536];
+    for (int i = 0; i < 64 && server_->hasPendingDatagrams(); ++i) {
+        server_->readDatagram(buffer, sizeof buffer);
         ++dropped_;
     }
 }

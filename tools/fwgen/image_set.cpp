@@ -85,7 +85,7 @@ private:
         if (!in) throw Failure(path_ + ": cannot open the manifest");
         try {
             return json::parse(in);
-        } catch (const json::parse_error& e) {
+        } catch (const json::exception& e) {
             Fail(std::string("not valid JSON: ") + e.what());
         }
     }
