@@ -54,7 +54,9 @@ public:
         argv.push_back(nullptr);
 
         int out[2];
-        if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+        // Close-on-exec, so later children (a front end under test) do not
+        // inherit the device's output.
+        if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
@@ -79,6 +81,7 @@ public:
     DeviceProcess& operator=(const DeviceProcess&) = delete;
 
     const std::string& pty() const { return pty_; }
+    pid_t pid() const { return pid_; }
 
     std::string ReadLine() {
         char line[512];
@@ -89,9 +92,9 @@ public:
     }
 
     // Ends the device (it writes its dump on the way out) and returns its exit status.
-    int Stop() {
+    int Stop(int signo = SIGTERM) {
         if (pid_ <= 0) return status_;
-        kill(pid_, SIGTERM);
+        kill(pid_, signo);
         int st = 0;
         waitpid(pid_, &st, 0);
         pid_ = -1;
@@ -99,13 +102,23 @@ public:
         return status_;
     }
 
+    // What the device held when it ended; nothing when it was killed too
+    // hard to write its dump.
     hex::Memory Memory() {
         Stop();
+        std::ifstream probe(dump_);
+        if (!probe) return {};
         return hex::ReadFile(dump_);
     }
 
+    // The device's log once it has ended.
     std::vector<std::string> Log() {
         Stop();
+        return LogSoFar();
+    }
+
+    // The device's log as far as it has written it.
+    std::vector<std::string> LogSoFar() const {
         std::vector<std::string> lines;
         std::ifstream in(log_);
         for (std::string l; std::getline(in, l);) lines.push_back(l);

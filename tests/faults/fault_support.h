@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "../e2e/device_process.h"  // TempDir
+#include "../e2e/device_process.h"
 #include "images/intel_hex.h"
 
 namespace pelmark::test {
@@ -164,73 +164,21 @@ private:
 
 // pelmark-devsim on COM<com> of the port-map directory in $PELMARK_PORT_DIR,
 // with its log and dump in a directory of its own.
-class FaultyDevice {
+class FaultyDevice : public DeviceProcess {
 public:
-    FaultyDevice(int com, std::vector<std::string> args) {
-        dump_ = dir_.path() + "/device.hex";
-        log_ = dir_.path() + "/device.log";
-        args.insert(args.end(), {"--com", std::to_string(com), "--dump", dump_, "--log", log_});
-        args.insert(args.begin(), PELMARK_DEVSIM);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-        pid_ = fork();
-        if (pid_ < 0) throw std::runtime_error("fork failed");
-        if (pid_ == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            execv(PELMARK_DEVSIM, argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        out_ = fdopen(out[0], "r");
-        pty_ = ReadLine();
-        const std::string comLine = ReadLine();
-        if (pty_.empty() || comLine != "COM" + std::to_string(com))
+    FaultyDevice(int com, std::vector<std::string> args)
+        : DeviceProcess(PELMARK_DEVSIM, WithCom(com, std::move(args))) {
+        if (ReadLine() != "COM" + std::to_string(com))
             throw std::runtime_error("the virtual device did not come up on COM" + std::to_string(com));
     }
-    ~FaultyDevice() {
-        Stop();
-        if (out_) fclose(out_);
-    }
-    FaultyDevice(const FaultyDevice&) = delete;
-    FaultyDevice& operator=(const FaultyDevice&) = delete;
-
-    const std::string& pty() const { return pty_; }
-    pid_t pid() const { return pid_; }
 
     // SIGUSR1: the faults end, the device behaves from now on.
     void EndFaults() const {
-        if (pid_ > 0) kill(pid_, SIGUSR1);
+        if (pid() > 0) kill(pid(), SIGUSR1);
     }
 
-    // Ends the device (it writes its dump and removes its link); its status.
-    int Stop(int signo = SIGTERM) {
-        if (pid_ <= 0) return status_;
-        kill(pid_, signo);
-        int st = 0;
-        waitpid(pid_, &st, 0);
-        pid_ = -1;
-        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        return status_;
-    }
-
-    hex::Memory Memory() {
-        Stop();
-        std::ifstream probe(dump_);
-        if (!probe) return {};  // killed hard: no dump
-        return hex::ReadFile(dump_);
-    }
-
-    std::vector<std::string> Log() const {
-        std::vector<std::string> lines;
-        std::ifstream in(log_);
-        for (std::string l; std::getline(in, l);) lines.push_back(l);
-        return lines;
-    }
     int Count(const std::string& prefix) const {
-        const auto log = Log();
+        const auto log = LogSoFar();
         return static_cast<int>(
             std::count_if(log.begin(), log.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
     }
@@ -245,19 +193,11 @@ public:
     }
 
 private:
-    std::string ReadLine() {
-        char line[512];
-        if (std::fgets(line, sizeof line, out_) == nullptr) return {};
-        std::string s(line);
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-        return s;
+    static std::vector<std::string> WithCom(int com, std::vector<std::string> args) {
+        args.push_back("--com");
+        args.push_back(std::to_string(com));
+        return args;
     }
-
-    TempDir dir_;
-    std::string dump_, log_, pty_;
-    pid_t pid_ = -1;
-    int status_ = -1;
-    FILE* out_ = nullptr;
 };
 
 // A port-map directory of the test's own, readable by everyone (a test may
