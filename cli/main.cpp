@@ -99,12 +99,8 @@ Exit status: 0 device updated, 1 update failed, 2 bad usage or no port chosen,
 
 int ListPorts() {
     for (const auto& [name, friendly] : PresentPorts()) {
-        std::cout << name << '\t' << friendly;
-        if (const std::optional<int> index = ParseComName(name)) {
-            const std::string latency = LatencyColumn(serial::AdapterLatencyTimerMs(*index + 1));
-            if (!latency.empty()) std::cout << '\t' << latency;
-        }
-        std::cout << '\n';
+        const std::optional<int> index = ParseComName(name);
+        std::cout << PortListLine(name, friendly, index ? serial::AdapterLatencyTimerMs(*index + 1) : -1) << '\n';
     }
     return kExitSuccess;
 }

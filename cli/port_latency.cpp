@@ -20,6 +20,11 @@ std::string LatencyColumn(int timerMs) {
     return "latency " + std::to_string(timerMs) + " ms";
 }
 
+std::string PortListLine(const std::string& name, const std::string& friendly, int timerMs) {
+    const std::string latency = LatencyColumn(timerMs);
+    return name + "\t" + friendly + (latency.empty() ? "" : "\t" + latency);
+}
+
 std::string LatencyHint(int timerMs, int portIndex, const std::string& devicePath, bool windows) {
     if (timerMs <= 1) return {};
     const std::string name = "COM" + std::to_string(portIndex + 1) + (devicePath.empty() ? "" : " (" + devicePath + ")");
