@@ -23,6 +23,7 @@
 # 64-bit prefix needs no i386 packages). Every Wine call has a time-out; the
 # exit status is non-zero on any failure; the last line reads
 # "wine-check: N passed, M failed (S s)".
+JOBS="${PELMARK_JOBS:-2}"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ROOT="$PELMARK_ROOT"
@@ -33,7 +34,6 @@ if [ "${1:-}" = "-v" ]; then
 fi
 NATIVE="$(realpath -m "${1:-${PELMARK_BUILD:-$ROOT/build}}")"
 WIN_BUILD="$(realpath -m "$PELMARK_WIN_BUILD")"
-JOBS="${PELMARK_JOBS:-2}"
 PACKAGES=("${PELMARK_CROSS_PACKAGES[@]}" wine wine64)
 
 COM_TESTS=41   # the unit tests' port
