@@ -109,12 +109,14 @@ int ListPorts() {
 // One hint per run for a port whose adapter holds replies back, when the
 // port is first opened (the Upgrade window's multi-image runs open it again).
 bool g_latencyHintShown = false;
+bool g_progressBarShown = false;  // the bar may stand on the terminal's last line
 
 void HintAtLatency() {
     if (g_latencyHintShown) return;
     const std::string hint = SelectedPortLatencyHint();
     if (hint.empty()) return;
     g_latencyHintShown = true;
+    if (g_progressBarShown) std::cout << "\r\033[K";  // redrawn below the hint
     std::cout.flush();
     std::cerr << hint << std::endl;
 }
@@ -135,6 +137,7 @@ int Flash(FrontEnd frontEnd, int portIndex, bool quiet, bool fast) {
     ConsoleOptions options;
     options.terminal = StdoutIsTerminal();
     options.quiet = quiet;
+    g_progressBarShown = options.terminal && !quiet;
     ConsoleDisplay display(frontEnd, std::cout, std::cerr, options);
     display.SetStepBytes([] { return g_pass.addressUnit; });
     display.SetInvalidPortHint(SelectedPortOpenHint);
