@@ -147,6 +147,7 @@ void ResetEngineState() {
     g_stopRequest = false;
     g_alternateSearch = false;
     g_multiImage = false;
+    SetFastVerdicts(false);
 }
 
 }  // namespace pelmark

@@ -41,13 +41,26 @@ public:
     SliceBeat() : deadline_(Clock::now()) {}
 
     void Sleep() {
+        Begin();
+        SleepRest();
+    }
+
+    // Starts the next slice; returns when it ends.
+    Clock::time_point Begin() {
+        if (g_sleep == RealSleep) {
+            deadline_ += std::chrono::milliseconds(kSliceMs);
+            const Clock::time_point now = Clock::now();
+            if (deadline_ <= now) deadline_ = now + std::chrono::milliseconds(kSliceMs);
+        }
+        return deadline_;
+    }
+
+    // Sleeps out what is left of the slice Begin started.
+    void SleepRest() {
         if (g_sleep != RealSleep) {  // a test's clock
             g_sleep(kSliceMs);
             return;
         }
-        deadline_ += std::chrono::milliseconds(kSliceMs);
-        const Clock::time_point now = Clock::now();
-        if (deadline_ <= now) deadline_ = now + std::chrono::milliseconds(kSliceMs);
         platform::SleepUntil(deadline_);
     }
 
@@ -55,7 +68,28 @@ private:
     Clock::time_point deadline_;
 };
 
+// One slice of a wait in fast mode: the port is watched for the whole slice
+// and read as soon as bytes arrive, so the slice ends early once they bring
+// a verdict. Without a verdict it lasts its 5 ms like any other, and a port
+// that cannot be watched (or that wakes the wait without bytes, as a hung-up
+// one does) is slept on and read at the slice's end.
+void FastSlice(SliceBeat& beat) {
+    const SliceBeat::Clock::time_point end = beat.Begin();
+    while (ComPortWaitReadable(end)) {
+        if (ParseReplies() == 0) break;
+        if (g_protocol.acknowledged || g_protocol.refused) return;
+    }
+    beat.SleepRest();
+    ParseReplies();
+}
+
+bool g_fastVerdicts = false;
+
 }  // namespace
+
+void SetFastVerdicts(bool fast) { g_fastVerdicts = fast; }
+
+bool FastVerdicts() { return g_fastVerdicts; }
 
 void SetSleepFunction(SleepFunction fn) { g_sleep = fn ? fn : RealSleep; }
 
@@ -156,9 +190,14 @@ std::int16_t WaitReply(int ms) {
     const int slices = ms / kSliceMs;
     SliceBeat beat;
     for (int i = 0; i < slices; ++i) {
-        beat.Sleep();  // one slice of PumpDelay: sleep, then dispatch events
-        Pump();
-        ParseReplies();
+        if (g_fastVerdicts) {
+            FastSlice(beat);
+            Pump();
+        } else {
+            beat.Sleep();  // one slice of PumpDelay: sleep, then dispatch events
+            Pump();
+            ParseReplies();
+        }
         if (g_stopRequest.exchange(false)) return kReplyStop;
         if (g_protocol.acknowledged) {
             g_protocol.acknowledged = false;

@@ -69,6 +69,12 @@ using SleepFunction = void (*)(int ms);
 void SetSleepFunction(SleepFunction fn);
 void SleepMs(int ms);
 
+// Fast mode (off by default): WaitReply takes a verdict as soon as it
+// arrives instead of at the end of the slice it arrived in. The slices, the
+// time-outs, the stop request and the event pumping stay as they are.
+void SetFastVerdicts(bool fast);
+bool FastVerdicts();
+
 void PumpDelay(int ms);
 std::uint16_t ParseReplies();
 void ParseReplyByte(std::uint8_t b);

@@ -14,6 +14,7 @@
 #include "cli/console_display.h"
 #include "cli/flash_flow.h"
 #include "cli/port_choice.h"
+#include "cli/port_latency.h"
 #include "images/image_table.h"
 #include "pelmark_version.h"  // generated: PELMARK_VERSION
 #include "report/board_names.h"
@@ -98,8 +99,26 @@ Exit status: 0 device updated, 1 update failed, 2 bad usage or no port chosen,
 130 stopped by Ctrl+C.)TXT";
 
 int ListPorts() {
-    for (const auto& [name, friendly] : PresentPorts()) std::cout << name << '\t' << friendly << '\n';
+    for (const auto& [name, friendly] : PresentPorts()) {
+        const std::optional<int> index = ParseComName(name);
+        std::cout << PortListLine(name, friendly, index ? serial::AdapterLatencyTimerMs(*index + 1) : -1) << '\n';
+    }
     return kExitSuccess;
+}
+
+// One hint per run for a port whose adapter holds replies back, when the
+// port is first opened (the Upgrade window's multi-image runs open it again).
+bool g_latencyHintShown = false;
+bool g_progressBarShown = false;  // the bar may stand on the terminal's last line
+
+void HintAtLatency() {
+    if (g_latencyHintShown) return;
+    const std::string hint = SelectedPortLatencyHint();
+    if (hint.empty()) return;
+    g_latencyHintShown = true;
+    if (g_progressBarShown) std::cout << "\r\033[K";  // redrawn below the hint
+    std::cout.flush();
+    std::cerr << hint << std::endl;
 }
 
 int Report() {
@@ -114,10 +133,11 @@ int Version() {
     return kExitSuccess;
 }
 
-int Flash(FrontEnd frontEnd, int portIndex, bool quiet) {
+int Flash(FrontEnd frontEnd, int portIndex, bool quiet, bool fast) {
     ConsoleOptions options;
     options.terminal = StdoutIsTerminal();
     options.quiet = quiet;
+    g_progressBarShown = options.terminal && !quiet;
     ConsoleDisplay display(frontEnd, std::cout, std::cerr, options);
     display.SetStepBytes([] { return g_pass.addressUnit; });
     display.SetInvalidPortHint(SelectedPortOpenHint);
@@ -127,10 +147,13 @@ int Flash(FrontEnd frontEnd, int portIndex, bool quiet) {
     g_portIndex = static_cast<std::int16_t>(portIndex);
     g_openPortIndex = static_cast<std::int16_t>(portIndex - 1);  // the first search opens the port afresh
 
+    SetFastVerdicts(fast);
+    SetPortOpenedHook(HintAtLatency);
     InstallInterruptHandler();
     RunFrontEnd(display);
     const Verdict verdict = display.Finish();
 
+    SetPortOpenedHook(nullptr);
     ComPortCloseAll();
     SetDisplay(nullptr);
     return ExitStatusFor(verdict, g_interrupted.load());
@@ -157,10 +180,15 @@ int main(int argc, char** argv) {
                    std::string("Behave like this front end instead of the one the build tag selects (") +
                        FrontEndName(FrontEndFor(ChooseFrontEnd(BuildTag()))) + ")")
         ->check(CLI::IsMember({"main", "upgrade", "loader"}));
-    CLI::Option* listOpt = app.add_flag("--list-ports", listPorts, "List the serial ports present: COM name, tab, friendly name");
+    CLI::Option* listOpt = app.add_flag("--list-ports", listPorts, "List the serial ports present: COM name, tab, friendly name (then, tab, the adapter's latency where "
+                                         "the system tells it)");
     CLI::Option* reportOpt = app.add_flag("--report", report, "Print the version report of the firmware this build carries");
     CLI::Option* versionOpt = app.add_flag("--version", version, "Print the version, the build tag, build date and time");
     app.add_flag("-q,--quiet", quiet, "Print only the outcome line");
+    bool fast = false;
+    app.add_flag("--fast", fast,
+                 "Take every reply as soon as it arrives instead of at the end of the engine's 5 ms slice; "
+                 "only for a bootloader that has finished writing before it answers (see the README)");
     listOpt->excludes(reportOpt)->excludes(versionOpt);
     reportOpt->excludes(versionOpt);
 
@@ -183,5 +211,5 @@ int main(int argc, char** argv) {
         std::cerr << "pelmark-flash: " << choice.error << '\n';
         return kExitUsage;
     }
-    return Flash(frontEnd, choice.index, quiet);
+    return Flash(frontEnd, choice.index, quiet, fast);
 }

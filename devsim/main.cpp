@@ -306,6 +306,7 @@ struct Options {
     bool realtime = false;
     pelmark::devsim::DeviceTiming timing;
     std::string timingFile;
+    std::optional<double> adapterLatencyMs;
 };
 
 class Simulator {
@@ -313,6 +314,8 @@ public:
     Simulator(const DeviceConfig& config, const Options& options)
         : model_(config), options_(options) {
         if (options.realtime) realtime_.emplace(options.timing, config);
+        if (realtime_ && options.adapterLatencyMs)
+            adapter_.emplace(*options.adapterLatencyMs, realtime_->ByteSeconds());
     }
 
     ~Simulator() {
@@ -482,7 +485,7 @@ private:
                         // its time to write, the replies theirs to go back.
                         std::vector<pelmark::devsim::FrameEvent> events;
                         for (auto& reply : realtime_->Receive(model_, buffer, count, lastTraffic_, events))
-                            HoldUntil(reply.release, std::move(reply.bytes));
+                            HoldReply(std::move(reply));
                         EmitEvents(std::move(events));
                     } else {
                         const auto reply = model_.Feed(buffer, count);
@@ -534,6 +537,15 @@ private:
         if (bytes.empty()) return;
         if (!held_.empty()) release = std::max(release, held_.back().first);
         held_.emplace_back(release, std::move(bytes));
+    }
+
+    // A reply off the line, through the USB adapter when there is one.
+    void HoldReply(pelmark::devsim::RealtimeLine::Reply reply) {
+        if (!adapter_) {
+            HoldUntil(reply.release, std::move(reply.bytes));
+            return;
+        }
+        for (auto& piece : adapter_->Pass(reply)) HoldUntil(piece.release, std::move(piece.bytes));
     }
 
     void ReleaseHeld() {
@@ -614,6 +626,7 @@ private:
     std::deque<std::uint8_t> queued_;
     std::deque<std::pair<Clock::time_point, std::vector<std::uint8_t>>> held_;
     std::optional<pelmark::devsim::RealtimeLine> realtime_;
+    std::optional<pelmark::devsim::UsbAdapter> adapter_;
     Clock::time_point lastTraffic_;
     std::uint32_t dataFrames_ = 0;
     sigset_t duringPoll_{};
@@ -700,6 +713,14 @@ int main(int argc, char** argv) {
     app.add_option("--eeprom-write-ms", o.timing.eepromByteMs,
                    "PIC18 data EEPROM byte write in ms (datasheet typical)")
         ->capture_default_str()->check(CLI::Range(0.0, 1000.0))->needs(realtime);
+    app.add_option("--adapter-latency-ms", o.adapterLatencyMs,
+                   "Pass replies on like a USB serial adapter with this latency timer: when the timer runs out "
+                   "(MS after its last transfer to the host) or its 62-byte buffer is full")
+        ->check(CLI::Range(0.0, 255.0))->needs(realtime);
+    app.add_flag("--busy-after-ack", o.timing.busyAfterAck,
+                 "Answer \"K\" before writing, then lose the bytes that arrive during the write (the rest of "
+                 "their frame is dropped and refused with \"N\")")
+        ->needs(realtime);
     app.add_option("--timing", o.timingFile,
                    "Write at exit one line per frame: kind, bytes received, bytes sent, device time in us")
         ->needs(realtime);

@@ -72,6 +72,7 @@ std::vector<RealtimeLine::Reply> RealtimeLine::Receive(DeviceModel& model, const
     Clock::time_point arrived = std::max(now, rxFree_);
     for (std::size_t i = 0; i < count; ++i) {
         arrived += byteTime;
+        if (timing_.busyAfterAck && Lost(arrived, byteTime)) continue;
         std::vector<std::uint8_t> reply = model.Feed(data + i, 1);
         double busy = 0;
         for (FrameEvent& event : model.TakeEvents()) {
@@ -83,8 +84,10 @@ std::vector<RealtimeLine::Reply> RealtimeLine::Receive(DeviceModel& model, const
         // A frame the device was told to answer late (fault injection).
         const double late = static_cast<double>(model.TakeReplyDelay()) / 1000.0;
         if (reply.empty()) continue;
-        const Clock::time_point start = std::max(arrived + Span(busy + late), txFree_);
+        const double before = timing_.busyAfterAck ? 0.0 : busy;
+        const Clock::time_point start = std::max(arrived + Span(before + late), txFree_);
         txFree_ = start + byteTime * static_cast<Clock::rep>(reply.size());
+        if (timing_.busyAfterAck && busy > 0) busyUntil_ = txFree_ + Span(busy);
         if (!exchanges_.empty()) {
             exchanges_.back().sent += static_cast<std::uint32_t>(reply.size());
             exchanges_.back().repliedAt = since(txFree_);
@@ -92,7 +95,65 @@ std::vector<RealtimeLine::Reply> RealtimeLine::Receive(DeviceModel& model, const
         replies.push_back({txFree_, std::move(reply)});
     }
     rxFree_ = arrived;
+    if (lost_ > 0) {
+        // The burst is over and so is the write: the frame the burst carried
+        // is refused as a whole.
+        const Clock::time_point start = std::max({lastLost_ + byteTime * 2, busyUntil_, txFree_});
+        txFree_ = start + byteTime;
+        exchanges_.push_back({FrameKind::Partial, lost_, 1, 0, since(now), since(txFree_)});
+        events.push_back({FrameKind::Partial, 0, lost_, Verdict::Refuse, "overrun"});
+        replies.push_back({txFree_, {std::uint8_t{'N'}}});
+        lost_ = 0;
+    }
     return replies;
+}
+
+bool RealtimeLine::Lost(Clock::time_point arrived, Clock::duration byteTime) {
+    // While the device writes, and for the rest of a burst that ran into the
+    // write: bytes that follow each other without a gap.
+    const bool lost = arrived <= busyUntil_ || (lost_ > 0 && arrived - lastLost_ <= byteTime + byteTime / 2);
+    if (!lost) return false;
+    ++lost_;
+    lastLost_ = arrived;
+    return true;
+}
+
+UsbAdapter::UsbAdapter(double latencyMs, double byteSeconds, std::size_t bufferBytes)
+    : period_(Span(latencyMs / 1000.0)), byteTime_(Span(byteSeconds)), bufferBytes_(std::max<std::size_t>(1, bufferBytes)) {}
+
+void UsbAdapter::Transfer(Clock::time_point at, std::vector<RealtimeLine::Reply>& out) {
+    lastTransfer_ = at;
+    if (buffer_.empty()) return;
+    out.push_back({at, buffer_});
+    buffer_.clear();
+}
+
+void UsbAdapter::RunTimerTo(Clock::time_point t, std::vector<RealtimeLine::Reply>& out) {
+    if (period_ <= Clock::duration::zero()) return;
+    if (!lastTransfer_) lastTransfer_ = t;  // the timer runs from the first byte on
+    if (*lastTransfer_ + period_ > t) return;
+    const auto ticks = (t - *lastTransfer_) / period_;
+    Transfer(*lastTransfer_ + period_, out);
+    lastTransfer_ = *lastTransfer_ + period_ * (ticks - 1);
+}
+
+std::vector<RealtimeLine::Reply> UsbAdapter::Pass(const RealtimeLine::Reply& reply) {
+    std::vector<RealtimeLine::Reply> out;
+    const std::size_t n = reply.bytes.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const Clock::time_point at = reply.release - byteTime_ * static_cast<Clock::rep>(n - 1 - i);
+        RunTimerTo(at, out);
+        buffer_.push_back(reply.bytes[i]);
+        if (period_ <= Clock::duration::zero() || buffer_.size() >= bufferBytes_) Transfer(at, out);
+    }
+    if (!buffer_.empty()) {
+        // The next transfer after the last byte.
+        const Clock::time_point last = reply.release;
+        Clock::time_point next = *lastTransfer_ + period_;
+        if (next < last) next += period_ * ((last - next) / period_ + 1);
+        Transfer(next, out);
+    }
+    return out;
 }
 
 void RealtimeLine::WriteTiming(std::FILE* out) const {

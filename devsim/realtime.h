@@ -16,6 +16,17 @@
 //   PIC24HJ / dsPIC33FJ page     20 ms erase, charged when a frame is the
 //                                first of its page (8 rows, 512
 //                                instructions) since the last search byte
+//
+// A bootloader that answers busy after "K" sends its "K" as soon as a frame
+// has been checked and writes afterwards. Bytes that arrive while it writes
+// are lost (the receiver overruns); it notices, drops the rest of the frame
+// they belonged to and answers "N" once the write is done and the line is
+// quiet again.
+//
+// UsbAdapter stands between the line and the host: it passes what it has
+// received to the host when its latency timer runs out, N ms after its last
+// transfer (a transfer goes every N ms, with data or without), or at once
+// when its buffer is full (62 bytes of payload, as on FTDI chips).
 #pragma once
 
 #include <chrono>
@@ -36,6 +47,7 @@ struct DeviceTiming {
     double pic24RowMs = 1.6;
     double pic24PageEraseMs = 20.0;
     double eepromByteMs = 4.0;
+    bool busyAfterAck = false;  // "K" before the write, bytes lost while writing
 };
 
 constexpr double kK80RowMs = 2.8;
@@ -92,6 +104,9 @@ public:
     void WriteTiming(std::FILE* out) const;
 
 private:
+    // Whether a byte that arrived at `arrived` is lost to a busy device.
+    bool Lost(Clock::time_point arrived, Clock::duration byteTime);
+
     DeviceTiming timing_;
     ChipLayout layout_;
     double byteSeconds_;
@@ -101,6 +116,35 @@ private:
     Clock::time_point txFree_{};  // the device's last byte on the line ends here
     std::set<std::uint32_t> erasedPages_;
     std::vector<Exchange> exchanges_;
+    // Busy after "K": the write ends at busyUntil_; the bytes lost so far in
+    // the burst that ran into it, and when the last of them arrived.
+    Clock::time_point busyUntil_{};
+    std::uint32_t lost_ = 0;
+    Clock::time_point lastLost_{};
+};
+
+class UsbAdapter {
+public:
+    using Clock = RealtimeLine::Clock;
+    static constexpr std::size_t kFtdiPayloadBytes = 62;
+
+    UsbAdapter(double latencyMs, double byteSeconds, std::size_t bufferBytes = kFtdiPayloadBytes);
+
+    // A reply whose last byte reached the adapter at `reply.release` (its
+    // bytes one byte time apart), as the host gets it: in pieces, each with
+    // the time it reaches the host, in order.
+    std::vector<RealtimeLine::Reply> Pass(const RealtimeLine::Reply& reply);
+
+private:
+    // The transfers due up to `t`: what the buffer holds goes with the first.
+    void RunTimerTo(Clock::time_point t, std::vector<RealtimeLine::Reply>& out);
+    void Transfer(Clock::time_point at, std::vector<RealtimeLine::Reply>& out);
+
+    Clock::duration period_;
+    Clock::duration byteTime_;
+    std::size_t bufferBytes_;
+    std::optional<Clock::time_point> lastTransfer_;
+    std::vector<std::uint8_t> buffer_;
 };
 
 }  // namespace pelmark::devsim

@@ -5,6 +5,7 @@
 // same code on every platform.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -48,6 +49,13 @@ struct Timeouts {
 // "Invalid Port Com".
 enum class OpenError { None, Absent, Busy, PermissionDenied, NotASerialPort, Other };
 
+// How long the adapter behind a port holds the bytes it has received before
+// it passes them to the host (a USB adapter's latency timer).
+struct PortLatency {
+    bool lowLatency = false;  // the driver took the request for low latency
+    int timerMs = -1;         // the adapter's latency timer; -1: it has none or does not tell
+};
+
 class SerialBackend {
 public:
     virtual ~SerialBackend() = default;
@@ -67,10 +75,21 @@ public:
     virtual bool Read(Handle h, std::uint8_t* buffer, std::uint32_t max, std::uint32_t* got) = 0;
     virtual void Close(Handle h) = 0;
 
+    // Waits until bytes can be read from the port or `deadline` has passed,
+    // whichever comes first; true when bytes can be read. A backend that
+    // cannot wait this way returns false at once and the caller sleeps.
+    virtual bool WaitReadable(Handle, std::chrono::steady_clock::time_point) { return false; }
+    // What the open step learnt about the adapter's latency.
+    virtual PortLatency Latency(Handle) const { return {}; }
+
     // Cause of the last failed Open, with the system's own words.
     virtual OpenError LastOpenError() const = 0;
     virtual std::string LastOpenErrorText() const = 0;
 };
+
+// The latency timer of the adapter behind COM<comNumber> as the system tells
+// it without opening the port, in milliseconds; -1 when it does not.
+int AdapterLatencyTimerMs(int comNumber);
 
 // The backend of this platform.
 SerialBackend& PlatformBackend();

@@ -18,6 +18,14 @@ SerialBackend& PlatformBackend() {
 #endif
 }
 
+#ifdef _WIN32
+// The adapters' latency timers live in their drivers' advanced settings,
+// which the link does not read.
+int AdapterLatencyTimerMs(int) {
+    return -1;
+}
+#endif
+
 namespace {
 SerialBackend* g_installed = nullptr;
 }  // namespace

@@ -28,6 +28,8 @@ PortRecord* OpenRecord(int index) {
     return &g_portTable[index];
 }
 
+PortOpenedHook g_portOpenedHook = nullptr;
+
 void ShowBox(const char* text) {
     if (Display* d = CurrentDisplay()) d->MessageBox(text, "Error");
 }
@@ -50,6 +52,8 @@ void ComPortOpen() {
     }
     if (static_cast<std::int16_t>(ComPortStatus(g_portIndex)) < 0) {
         if (Display* d = CurrentDisplay()) d->ShowOutcome("Invalid Port Com", clRed, kOutcomeFailure);
+    } else if (g_portOpenedHook != nullptr) {
+        g_portOpenedHook();
     }
 }
 
@@ -164,6 +168,18 @@ std::uint16_t ComPortReadOnce() {
 }
 
 std::uint16_t ComPortDiscard() { return ComPortReadOnce(); }
+
+bool ComPortWaitReadable(std::chrono::steady_clock::time_point deadline) {
+    PortRecord* rec = OpenRecord(g_portIndex);
+    return rec != nullptr && serial::Backend().WaitReadable(rec->handle, deadline);
+}
+
+serial::PortLatency ComPortLatency() {
+    PortRecord* rec = OpenRecord(g_portIndex);
+    return rec != nullptr ? serial::Backend().Latency(rec->handle) : serial::PortLatency{};
+}
+
+void SetPortOpenedHook(PortOpenedHook hook) { g_portOpenedHook = hook; }
 
 void ShowPortName(StatusBar& statusBar) {
     char text[16];

@@ -2,6 +2,7 @@
 // the selected COM port with the bootloader's fixed line settings.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "serial/backend.h"
@@ -41,6 +42,20 @@ void ShowPortName(StatusBar& statusBar);
 // Reads once from the selected port into the receive buffer (first 3000
 // bytes cleared first); returns the count, 0 when the port is not open.
 std::uint16_t ComPortReadOnce();
+
+// Waits until bytes can be read from the selected port or `deadline` has
+// passed; true when bytes can be read. False at once when the port is not
+// open or its backend cannot wait that way.
+bool ComPortWaitReadable(std::chrono::steady_clock::time_point deadline);
+
+// What opening the selected port learnt about its adapter's latency
+// (nothing when it is not open).
+serial::PortLatency ComPortLatency();
+
+// Called at the end of every ComPortOpen that left the selected port open
+// (nullptr: nothing is called).
+using PortOpenedHook = void (*)();
+void SetPortOpenedHook(PortOpenedHook hook);
 
 // Closes every open record (program end, tests).
 void ComPortCloseAll();

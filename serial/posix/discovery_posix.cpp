@@ -448,6 +448,10 @@ void SetTtyClassDir(const std::string& dir) {
     TtyClassDirSetting() = dir;
 }
 
+std::string TtyClassDirInUse() {
+    return TtyClassDir();
+}
+
 }  // namespace serial
 
 DeviceSet PortEnumBegin() {

@@ -10,4 +10,7 @@ namespace pelmark::serial {
 // An empty text restores "/sys/class/tty".
 void SetTtyClassDir(const std::string& dir);
 
+// The tree in use: the one set, else "/sys/class/tty".
+std::string TtyClassDirInUse();
+
 }  // namespace pelmark::serial

@@ -19,6 +19,7 @@
 
 #include "serial/backend.h"
 #include "serial/port_map.h"
+#include "serial/posix/latency_posix.h"
 
 namespace pelmark::serial {
 
@@ -152,6 +153,7 @@ public:
             return kInvalidHandle;
         }
         timeouts_[fd] = Timeouts{};
+        latency_[fd] = LowerLatency(fd, path);
         return fd;
     }
 
@@ -329,10 +331,20 @@ public:
         }
     }
 
+    bool WaitReadable(Handle h, std::chrono::steady_clock::time_point deadline) override {
+        return WaitForInput(h, deadline);
+    }
+
+    PortLatency Latency(Handle h) const override {
+        const auto it = latency_.find(static_cast<int>(h));
+        return it != latency_.end() ? it->second : PortLatency{};
+    }
+
     void Close(Handle h) override {
         if (h < 0 || h > INT32_MAX) return;
         const int fd = Fd(h);
         timeouts_.erase(fd);
+        latency_.erase(fd);
         if (fcntl(fd, F_GETFD) == -1) return;
         ioctl(fd, TIOCNXCL);
         flock(fd, LOCK_UN);
@@ -375,7 +387,24 @@ private:
         Fail(kind, path + ": " + std::strerror(err));
     }
 
+    // Bytes to read, or the deadline: ppoll to the microsecond, since a slice
+    // is only 5 ms. A hang-up or an error is no input: the caller sleeps.
+    static bool WaitForInput(Handle h, std::chrono::steady_clock::time_point deadline) {
+        if (h < 0 || h > INT32_MAX) return false;
+        pollfd p{Fd(h), POLLIN, 0};
+        for (;;) {
+            const auto left = deadline - std::chrono::steady_clock::now();
+            const long long ns =
+                left.count() <= 0 ? 0 : std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            timespec timeout{static_cast<time_t>(ns / 1000000000LL), static_cast<long>(ns % 1000000000LL)};
+            const int ready = ppoll(&p, 1, &timeout, nullptr);
+            if (ready < 0 && errno == EINTR) continue;
+            return ready > 0 && (p.revents & POLLIN) != 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
+        }
+    }
+
     std::map<int, Timeouts> timeouts_;
+    std::map<int, PortLatency> latency_;
     OpenError openError_ = OpenError::None;
     std::string openErrorText_;
 };

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -171,6 +172,47 @@ TEST_F(FlashCli, InterruptEndsWithUserAbortAndStatus130) {
     EXPECT_EQ(LastLine(r.out), "Outcome: User Abort !!");
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5))
         << "the stop is seen within a slice, not after the search";
+}
+
+
+// A bootloader that sends "K" before it writes and loses what arrives while
+// it writes. The default mode's slices leave it the time and it is updated;
+// fast mode runs into its writes, and whatever suffers is refused and sent
+// again, or the update ends with a failure text: no byte it holds is ever
+// wrong. On the device's real time, as the benchmark runs it.
+TEST_F(FlashCli, BootloaderBusyAfterItsKIsUpdatedByDefaultAndFastModeFailsSafe) {
+    const ImageFile image{std::string(PELMARK_SAMPLE_FIRMWARE) + "/pic18f26k80_slot9.hex", "20EF00F0FFFFFFFF"};
+    const hex::Memory expected = ExpectedMemory(0x48, 5, image);
+    const char* const failures[] = {"Outcome: CHK Error !!", "Outcome: not Response"};
+    for (const bool fast : {false, true}) {
+        SCOPED_TRACE(fast ? "--fast" : "default mode");
+        StartDevice({"--chip", "0x48", "--bios", "5", "--board", "5", "--preparation", "0x04", "--realtime",
+                     "--busy-after-ack"});
+        std::vector<std::string> args = {"--port", com, "--quiet"};
+        if (fast) args.push_back("--fast");
+        const Result r = Flash(args);
+        const hex::Memory memory = device->Memory();
+        long overruns = 0;
+        for (const std::string& line : device->Log())
+            if (line.find("N overrun") != std::string::npos) ++overruns;
+        if (!fast) {
+            EXPECT_EQ(r.status, 0) << r.out << r.err;
+            EXPECT_TRUE(memory == expected);
+            continue;
+        }
+        EXPECT_GT(overruns, 0) << "fast mode ran into the device's writes";
+        for (const auto& [address, value] : memory) {
+            const auto it = expected.find(address);
+            ASSERT_TRUE(it != expected.end() && it->second == value) << std::hex << "wrong byte at 0x" << address;
+        }
+        if (r.status == 0) {
+            EXPECT_TRUE(memory == expected) << "updated: all of it";
+        } else {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_NE(std::find(std::begin(failures), std::end(failures), LastLine(r.out)), std::end(failures))
+                << r.out;
+        }
+    }
 }
 
 }  // namespace

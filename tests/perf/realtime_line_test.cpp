@@ -3,6 +3,7 @@
 // times.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -148,6 +149,92 @@ TEST_F(Line, BytesQueueOnTheLineAndRepliesLeaveInOrder) {
     const std::vector<double> late = Replies(line, model, {0xC2}, 0);
     EXPECT_NEAR(late.at(0), 13 * kByte + 0.004 + 6 * kByte, 1e-6)
         << "arrives after the 12 bytes before it, then waits for the second \"K\" to leave";
+}
+
+
+// A bootloader that answers "K" before it writes: the "K" leaves as soon as
+// the frame is in, and what arrives during the write is lost with the rest
+// of its frame, refused with "N" once the write is done.
+TEST_F(Line, BusyAfterAckAnswersFirstAndRefusesWhatArrivedDuringTheWrite) {
+    struct Case {
+        const char* what;
+        Bytes first, second;
+        double write;
+        std::uint32_t secondBytes;
+    };
+    const Case cases[] = {
+        {"row", Row(0x40, false), Row(0x80, false), 0.0028, 69},
+        {"EEPROM byte", WithChecksum({0x40, 0x00, 0x11, 0x01, 0x00}), WithChecksum({0x40, 0x01, 0x22, 0x01, 0x00}),
+         0.004, 6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeviceConfig config;  // PIC18F26K80
+        DeviceModel model(config);
+        DeviceTiming timing;
+        timing.busyAfterAck = true;
+        RealtimeLine line(timing, config);
+        const double in = static_cast<double>(c.first.size());
+        const double k = Replies(line, model, c.first, 0).at(0);
+        EXPECT_NEAR(k, (in + 1) * kByte, 1e-6) << "\"K\" before the write";
+
+        // The next frame comes at once and runs into the write.
+        std::vector<Bytes> replies;
+        std::vector<FrameEvent> events;
+        const auto at = t0 + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(k + 1e-4));
+        const auto r = line.Receive(model, c.second.data(), c.second.size(), at, events);
+        ASSERT_EQ(r.size(), 1u);
+        EXPECT_EQ(r[0].bytes, Bytes{'N'});
+        const double lastByte = k + 1e-4 + static_cast<double>(c.second.size()) * kByte;
+        const double refusedAt = std::max(lastByte + 2 * kByte, k + c.write) + kByte;
+        EXPECT_NEAR(std::chrono::duration<double>(r[0].release - t0).count(), refusedAt, 1e-6)
+            << "once the line is quiet and the write is done";
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(FormatEvent(events[0]), "partial 000000 " + std::to_string(c.secondBytes) + " N overrun");
+        EXPECT_FALSE(model.ProgramWritten(0x80));
+        EXPECT_FALSE(model.EepromWritten(1));
+
+        // Sent again after the "N", the frame arrives whole.
+        replies.clear();
+        Replies(line, model, c.second, 1.0, &replies);
+        EXPECT_EQ(replies.at(0), Bytes{'K'});
+    }
+}
+
+// A USB adapter passes what it received on when its timer runs out (a
+// transfer every N ms, with data or without) or when its buffer is full.
+TEST(UsbAdapterLatency, HoldsRepliesUntilItsTimerRunsOutOrItsBufferIsFull) {
+    using std::chrono::duration;
+    const Clock::time_point t0 = Clock::time_point{} + std::chrono::seconds(100);
+    const auto at = [&](double seconds) {
+        return t0 + std::chrono::duration_cast<Clock::duration>(duration<double>(seconds));
+    };
+    const auto seconds = [&](Clock::time_point t) { return duration<double>(t - t0).count(); };
+
+    UsbAdapter adapter(16.0, kByte);
+    // The timer runs from the first byte: a "K" then waits a whole period.
+    auto pieces = adapter.Pass({at(0), {'K'}});
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_NEAR(seconds(pieces[0].release), 0.016, 1e-9);
+    // One that arrives 4 ms after a transfer waits for the next one.
+    pieces = adapter.Pass({at(0.020), {'K'}});
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_NEAR(seconds(pieces[0].release), 0.032, 1e-9);
+    // 70 bytes right after a transfer: 62 go when the buffer is full, the
+    // other 8 one period later.
+    Bytes long70(70, 0x55);
+    pieces = adapter.Pass({at(0.032 + 70 * kByte), long70});
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_EQ(pieces[0].bytes.size(), 62u);
+    EXPECT_NEAR(seconds(pieces[0].release), 0.032 + 62 * kByte, 1e-9);
+    EXPECT_EQ(pieces[1].bytes.size(), 8u);
+    EXPECT_NEAR(seconds(pieces[1].release), 0.032 + 62 * kByte + 0.016, 1e-9);
+
+    UsbAdapter fast(1.0, kByte);
+    fast.Pass({at(0), {'K'}});
+    pieces = fast.Pass({at(0.0105), {'K'}});
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_NEAR(seconds(pieces[0].release), 0.011, 1e-9) << "a 1 ms adapter costs at most 1 ms";
 }
 
 }  // namespace
