@@ -34,6 +34,9 @@ std::optional<int> ParseComName(const std::string& text) {
 }
 
 PortChoice PortFromArgument(const std::string& argument) {
+    if (argument.empty())
+        return {-1, "--port is empty: name the port (COM5) or its device (/dev/ttyUSB0), or leave --port out "
+                    "to use the only port present"};
     if (std::optional<int> index = ParseComName(argument)) return {*index, {}};
     if (HasComPrefix(argument) && argument.find('/') == std::string::npos)
         return {-1, "'" + argument + "' is not a port: COM names run from COM1 to COM" + std::to_string(kPortCount)};
@@ -105,6 +108,10 @@ std::string PortOpenHint(serial::OpenError error, const std::string& systemText,
             break;
     }
     return "hint: " + name + " could not be opened" + cause;
+}
+
+void PrintPortMapWarnings(std::ostream& err) {
+    for (const std::string& warning : serial::PortMapWarnings()) err << "pelmark-flash: warning: " << warning << '\n';
 }
 
 std::string SelectedPortOpenHint() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +23,7 @@ struct PortChoice {
 
 // --port: a COM name or a device path. A path no COM number names gets a
 // free COM number of its own for this run (the highest one without a device).
+// An empty argument names no port (it is not the same as leaving --port out).
 PortChoice PortFromArgument(const std::string& argument);
 
 // The pairs port discovery delivers: COM name and friendly name.
@@ -36,6 +38,10 @@ PortChoice PortFromPresent(const PortList& ports);
 // (device path beside it); empty when there is nothing to add.
 std::string PortOpenHint(serial::OpenError error, const std::string& systemText, int portIndex,
                          const std::string& devicePath);
+
+// What is wrong with the port-map directory, one "pelmark-flash: warning:"
+// line each.
+void PrintPortMapWarnings(std::ostream& err);
 
 // The hint for the selected port, from the cause the serial backend recorded
 // at its last failed open.
