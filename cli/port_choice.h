@@ -34,10 +34,32 @@ PortList PresentPorts();
 // names them.
 PortChoice PortFromPresent(const PortList& ports);
 
+// What the system tells about a port's device: whose it is, its group and
+// mode, and which programs hold it open. Only what could be looked at is
+// filled in.
+struct DeviceFacts {
+    bool known = false;      // the device could be looked at (the rest below)
+    std::string device;      // the device itself, links resolved ("/dev/ttyUSB0")
+    std::string owner;       // user name, or the number where it has none
+    std::string group;       // group name, likewise
+    unsigned mode = 0;       // type and permission bits
+    bool inGroup = false;    // the user is a member of that group ...
+    bool hasGroup = false;   // ... and this process already carries it
+    std::vector<std::string> holders;  // "minicom (pid 4242)"; the lock holder alone when known
+};
+
+// The facts of `devicePath`; the holders only with `findHolders` (they take
+// a look through every process the user may see).
+DeviceFacts LookAtDevice(const std::string& devicePath, bool findHolders);
+
+// "crw-rw----": the type and permission bits as ls shows them.
+std::string ModeText(unsigned mode);
+
 // One line naming the cause the system gave for a failed open of COM<index+1>
-// (device path beside it); empty when there is nothing to add.
+// (device path beside it), with what `facts` tells about the device; empty
+// when there is nothing to add.
 std::string PortOpenHint(serial::OpenError error, const std::string& systemText, int portIndex,
-                         const std::string& devicePath);
+                         const std::string& devicePath, const DeviceFacts& facts = {});
 
 // What is wrong with the port-map directory, one "pelmark-flash: warning:"
 // line each.
