@@ -15,6 +15,7 @@
 #include "cli/flash_flow.h"
 #include "cli/port_choice.h"
 #include "images/image_table.h"
+#include "pelmark_version.h"  // generated: PELMARK_VERSION
 #include "report/board_names.h"
 #include "serial/port_link.h"
 #include "shell/build_info.h"
@@ -108,7 +109,8 @@ int Report() {
 }
 
 int Version() {
-    std::cout << DisplayTag() << '\n' << "built " << BuildDate() << ' ' << BuildTime() << '\n';
+    std::cout << "pelmark-flash " << PELMARK_VERSION << '\n'
+              << DisplayTag() << '\n' << "built " << BuildDate() << ' ' << BuildTime() << '\n';
     return kExitSuccess;
 }
 
@@ -157,7 +159,7 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"main", "upgrade", "loader"}));
     CLI::Option* listOpt = app.add_flag("--list-ports", listPorts, "List the serial ports present: COM name, tab, friendly name");
     CLI::Option* reportOpt = app.add_flag("--report", report, "Print the version report of the firmware this build carries");
-    CLI::Option* versionOpt = app.add_flag("--version", version, "Print the build tag, build date and time");
+    CLI::Option* versionOpt = app.add_flag("--version", version, "Print the version, the build tag, build date and time");
     app.add_flag("-q,--quiet", quiet, "Print only the outcome line");
     listOpt->excludes(reportOpt)->excludes(versionOpt);
     reportOpt->excludes(versionOpt);

@@ -23,18 +23,18 @@
 # 64-bit prefix needs no i386 packages). Every Wine call has a time-out; the
 # exit status is non-zero on any failure; the last line reads
 # "wine-check: N passed, M failed (S s)".
-set -euo pipefail
+JOBS="${PELMARK_JOBS:-2}"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+ROOT="$PELMARK_ROOT"
 VERBOSE="${PELMARK_VERBOSE:-0}"
 if [ "${1:-}" = "-v" ]; then
   VERBOSE=1
   shift
 fi
 NATIVE="$(realpath -m "${1:-${PELMARK_BUILD:-$ROOT/build}}")"
-WIN_BUILD="$(realpath -m "${PELMARK_WIN_BUILD:-$ROOT/build-win}")"
-JOBS="${PELMARK_JOBS:-2}"
-PACKAGES=(g++-mingw-w64-x86-64 wine wine64 googletest cmake ninja-build)
+WIN_BUILD="$(realpath -m "$PELMARK_WIN_BUILD")"
+PACKAGES=("${PELMARK_CROSS_PACKAGES[@]}" wine wine64)
 
 COM_TESTS=41   # the unit tests' port
 COM_FLASH=42   # the port pelmark-flash.exe writes through
@@ -110,18 +110,7 @@ cleanup() {
 trap cleanup EXIT
 
 # ---- Packages ---------------------------------------------------------------------
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  log "installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  run $sudo apt-get update -qq || fail_setup "apt-get update failed"
-  run env DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" ||
-    fail_setup "installing ${missing[*]} failed"
-fi
+run pelmark_install_packages "${PACKAGES[@]}" || fail_setup "installing ${PACKAGES[*]} failed"
 T_PACKAGES=$(date +%s)
 
 # ---- Linux tools: the generator, the virtual device, the reference flasher -------
@@ -142,8 +131,7 @@ FLASH_LINUX="$NATIVE/cli/pelmark-flash"
 
 # ---- Cross build ------------------------------------------------------------------
 log "cross build in $WIN_BUILD"
-run cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw64.cmake" \
-  -DPELMARK_HOST_FWGEN="$NATIVE/tools/fwgen/pelmark-fwgen" || fail_setup "configuring the cross build failed"
+run pelmark_cross_configure "$NATIVE" "$WIN_BUILD" || fail_setup "configuring the cross build failed"
 run cmake --build "$WIN_BUILD" -j "$JOBS" --target pelmark-flash engine_tests win32_tests pelmark-register-port ||
   fail_setup "the cross build failed"
 FLASH_EXE="$WIN_BUILD/cli/pelmark-flash.exe"
