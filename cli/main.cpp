@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
     bool version = false;
     bool quiet = false;
 
-    app.add_option("-p,--port", port,
+    CLI::Option* portOpt = app.add_option("-p,--port", port,
                    "Port of the device: a COM name (COM9, com9) or a device path (/dev/ttyUSB0); "
                    "default: the only serial port present");
     app.add_option("--front-end", frontEndName,
@@ -200,13 +200,14 @@ int main(int argc, char** argv) {
     }
 
     if (version) return Version();
-    if (listPorts) return ListPorts();
     if (report) return Report();
+    PrintPortMapWarnings(std::cerr);
+    if (listPorts) return ListPorts();
 
     const FrontEnd frontEnd =
         frontEndName.empty() ? FrontEndFor(ChooseFrontEnd(BuildTag())) : FrontEndNamed(frontEndName).value();
 
-    const PortChoice choice = port.empty() ? PortFromPresent(PresentPorts()) : PortFromArgument(port);
+    const PortChoice choice = portOpt->count() == 0 ? PortFromPresent(PresentPorts()) : PortFromArgument(port);
     if (choice.index < 0) {
         std::cerr << "pelmark-flash: " << choice.error << '\n';
         return kExitUsage;

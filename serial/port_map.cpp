@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <utility>
 #include <vector>
@@ -53,14 +55,24 @@ struct MapEntry {
     std::string name;
 };
 
+std::string JoinDir(const std::string& dir, const std::string& name);
+
 // The "comN" entries of the port-map directory, by number; where two entries
 // name the same number ("COM7" and "com7"), the first by byte order wins.
-std::vector<MapEntry> ReadMapEntries() {
+// `warnings` (may be null) gets what is wrong with the directory.
+std::vector<MapEntry> ScanMapEntries(std::vector<std::string>* warnings) {
     std::vector<MapEntry> entries;
     const std::string dir = PortMapDir();
     if (dir.empty()) return entries;
     DIR* d = opendir(dir.c_str());
-    if (d == nullptr) return entries;
+    if (d == nullptr) {
+        const int err = errno;
+        if (warnings != nullptr && err != ENOENT) {
+            warnings->push_back("the port map " + dir + " is not a readable folder (" + std::strerror(err) +
+                                "); its COM names are not used");
+        }
+        return entries;
+    }
     while (const dirent* e = readdir(d)) {
         const std::string name = e->d_name;
         const int number = ComNumberOfName(name);
@@ -70,11 +82,22 @@ std::vector<MapEntry> ReadMapEntries() {
     std::sort(entries.begin(), entries.end(), [](const MapEntry& a, const MapEntry& b) {
         return a.number != b.number ? a.number < b.number : a.name < b.name;
     });
-    entries.erase(std::unique(entries.begin(), entries.end(),
-                              [](const MapEntry& a, const MapEntry& b) { return a.number == b.number; }),
-                  entries.end());
-    return entries;
+    std::vector<MapEntry> unique;
+    for (const MapEntry& entry : entries) {
+        if (!unique.empty() && unique.back().number == entry.number) {
+            if (warnings != nullptr) {
+                const std::string used = JoinDir(dir, unique.back().name);
+                warnings->push_back("the port map entries " + used + " and " + JoinDir(dir, entry.name) +
+                                    " both name COM" + std::to_string(entry.number) + "; " + used + " is used");
+            }
+            continue;
+        }
+        unique.push_back(entry);
+    }
+    return unique;
 }
+
+std::vector<MapEntry> ReadMapEntries() { return ScanMapEntries(nullptr); }
 
 std::string DefaultDevicePath(int comNumber) {
     if (comNumber >= 1 && comNumber <= 32) return "/dev/ttyS" + std::to_string(comNumber - 1);
@@ -167,6 +190,19 @@ int ComNumberForPath(const std::string& path) {
         if (reaches(number)) return number;
     }
     return 0;
+}
+
+std::vector<PortMapItem> PortMapItems() {
+    std::vector<PortMapItem> items;
+    const std::string dir = PortMapDir();
+    for (const MapEntry& entry : ReadMapEntries()) items.push_back({entry.number, JoinDir(dir, entry.name)});
+    return items;
+}
+
+std::vector<std::string> PortMapWarnings() {
+    std::vector<std::string> warnings;
+    ScanMapEntries(&warnings);
+    return warnings;
 }
 
 void SetComOverride(int comNumber, const std::string& path) {

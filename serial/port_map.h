@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace pelmark::serial {
 
@@ -24,5 +25,21 @@ int ComNumberForPath(const std::string& path);
 // Makes COM<comNumber> name `path` for this process only (a device path given
 // on a command line); an empty path removes the override.
 void SetComOverride(int comNumber, const std::string& path);
+
+// One "comN" entry of the port-map directory: the number and the entry's
+// path. Where two entries name one number, only the one COMn opens.
+struct PortMapItem {
+    int comNumber;
+    std::string path;
+};
+
+// The entries of the port-map directory, by number; files that are not a
+// "comN" entry (notes, backups) are not among them.
+std::vector<PortMapItem> PortMapItems();
+
+// What is wrong with the port-map directory, one text each with the path: a
+// directory that is there but is not a readable folder, two entries that
+// name one COM number. A directory that does not exist is not a fault.
+std::vector<std::string> PortMapWarnings();
 
 }  // namespace pelmark::serial

@@ -1,7 +1,7 @@
 // Port discovery on Linux. The device set is built once by PortEnumBegin:
-// first the entries of the port-map directory whose target exists, then the
-// serial devices the system has (from udev, or from sysfs where there is no
-// udev), each under the COM name that opens it. PortEnumNext hands them out
+// first the "comN" entries of the port-map directory whose target exists,
+// then the serial devices the system has (from udev, or from sysfs where
+// there is no udev), each under the COM name that opens it. PortEnumNext hands them out
 // one pair per call with the same checks the port dialog relies on: a name of
 // at most six characters that starts with "com" and carries a number of at
 // least one.
@@ -392,36 +392,18 @@ void EndEnumeration() {
     g_enumeration = Enumeration{};
 }
 
+// The port map's "comN" entries whose target is there, each delivered as
+// "COM<n>", the name the port dialog reads its number from. Files that are
+// not such an entry (notes, backups, "com05") are passed over, and so is an
+// entry that COMn does not open (a second spelling of one number).
 void AddMapEntries(DeviceSetData* data, std::set<std::string>* listedTargets) {
-    const std::string dir = serial::PortMapDir();
-    if (dir.empty()) return;
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (const dirent* e = readdir(d)) {
-            if (e->d_name[0] != '.') names.emplace_back(e->d_name);
-        }
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end(), NaturalLess);
-    for (const std::string& name : names) {
-        const std::string path = dir + (dir.back() == '/' ? "" : "/") + name;
-        if (!Exists(path)) continue;  // a link to a device that is not there
-        int comNumber = 0;
-        if (name.size() >= 3 && StartsWithCom(name.c_str())) {
-            const long number = std::atol(name.c_str() + 3);
-            if (number >= 1) {
-                // Only the spelling that COMn opens ("com05" or a second
-                // "COM7" beside "com7" would name a port that opens
-                // something else).
-                if (number > 1000000 || serial::ComDevicePath(static_cast<int>(number)) != path) continue;
-                comNumber = static_cast<int>(number);
-            }
-        }
-        const std::string target = Resolved(path);
-        const std::string label = TargetLabel(target);
+    for (const serial::PortMapItem& item : serial::PortMapItems()) {
+        if (!Exists(item.path)) continue;  // a link to a device that is not there
+        if (serial::ComDevicePath(item.comNumber) != item.path) continue;
+        const std::string target = Resolved(item.path);
         Candidate candidate;
-        candidate.portName = name;
-        candidate.friendlyName = comNumber > 0 ? FriendlyText(label, comNumber) : label;
+        candidate.portName = "COM" + std::to_string(item.comNumber);
+        candidate.friendlyName = FriendlyText(TargetLabel(target), item.comNumber);
         data->items.push_back(std::move(candidate));
         listedTargets->insert(target);
     }

@@ -20,6 +20,7 @@
 #include "serial/backend.h"
 #include "serial/port_map.h"
 #include "serial/posix/latency_posix.h"
+#include "serial/posix/serial_posix.h"
 
 namespace pelmark::serial {
 
@@ -110,6 +111,13 @@ bool ValidFd(Handle h) {
 
 int Fd(Handle h) {
     return static_cast<int>(h);
+}
+
+LineDriverApply g_lineDriverApply = nullptr;
+
+int ApplyLine(int fd, const termios& settings) {
+    return g_lineDriverApply != nullptr ? g_lineDriverApply(fd, TCSANOW, &settings)
+                                        : tcsetattr(fd, TCSANOW, &settings);
 }
 
 class PosixSerial final : public SerialBackend {
@@ -232,12 +240,13 @@ public:
         t.c_cc[VTIME] = 0;
         if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0) return false;
 
-        if (tcsetattr(fd, TCSANOW, &t) != 0) return false;
-        // tcsetattr succeeds when any of the changes took; check the ones the
-        // bootloader cannot do without.
+        if (ApplyLine(fd, t) != 0) return false;
+        // tcsetattr succeeds when any of the changes took; a driver that
+        // ignored one the bootloader cannot do without fails the open like a
+        // refused device-control block.
         termios now{};
         if (tcgetattr(fd, &now) != 0) return false;
-        return cfgetospeed(&now) == speed && (now.c_cflag & CSIZE) == size;
+        return LineSettingsTook(t, now);
     }
 
     bool SetupQueues(Handle h, std::uint32_t, std::uint32_t) override {
@@ -410,6 +419,23 @@ private:
 };
 
 }  // namespace
+
+void SetLineDriverApply(LineDriverApply apply) {
+    g_lineDriverApply = apply;
+}
+
+bool LineSettingsTook(const termios& asked, const termios& now) {
+    const auto same = [](tcflag_t a, tcflag_t b, long mask) {
+        return (a & Flags(mask)) == (b & Flags(mask));
+    };
+    return cfgetospeed(&now) == cfgetospeed(&asked) && cfgetispeed(&now) == cfgetispeed(&asked) &&
+           same(asked.c_cflag, now.c_cflag, CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS | CREAD) &&
+           same(asked.c_iflag, now.c_iflag,
+                IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK) &&
+           same(asked.c_oflag, now.c_oflag, OPOST) &&
+           same(asked.c_lflag, now.c_lflag, ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN) &&
+           now.c_cc[VMIN] == asked.c_cc[VMIN] && now.c_cc[VTIME] == asked.c_cc[VTIME];
+}
 
 SerialBackend& PosixBackend() {
     static PosixSerial backend;

@@ -34,4 +34,8 @@ int ComNumberForPath(const std::string& path) {
 
 void SetComOverride(int, const std::string&) {}
 
+std::vector<PortMapItem> PortMapItems() { return {}; }
+
+std::vector<std::string> PortMapWarnings() { return {}; }
+
 }  // namespace pelmark::serial

@@ -101,6 +101,8 @@ OpenError OpenErrorFor(DWORD error) {
     }
 }
 
+bool WriteCompleted(BOOL accepted, DWORD written, DWORD count) { return accepted != 0 && written == count; }
+
 std::string SystemMessage(DWORD error) {
     char text[512];
     const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
@@ -194,7 +196,8 @@ public:
     bool Write(Handle h, const std::uint8_t* bytes, std::uint32_t count) override {
         if (!Usable(h) || (bytes == nullptr && count != 0)) return false;
         DWORD written = 0;
-        return WriteFile(Native(h), bytes, count, &written, nullptr) != 0;
+        const BOOL accepted = WriteFile(Native(h), bytes, count, &written, nullptr);
+        return WriteCompleted(accepted, written, count);
     }
 
     bool Read(Handle h, std::uint8_t* buffer, std::uint32_t max, std::uint32_t* got) override {

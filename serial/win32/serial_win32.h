@@ -27,6 +27,11 @@ std::string DevicePath(int portIndex);
 // The cause of a failed CreateFileA, from its error code.
 OpenError OpenErrorFor(DWORD error);
 
+// Whether a WriteFile finished the write: accepted, and every byte of
+// `count` written. A write that ran into its time-out is accepted with fewer
+// bytes written; that is a failed write.
+bool WriteCompleted(BOOL accepted, DWORD written, DWORD count);
+
 // The system's text for an error code, without the trailing full stop and
 // line break.
 std::string SystemMessage(DWORD error);

@@ -154,6 +154,38 @@ TEST_F(FlashCli, BadUsageExitsWithTwo) {
     }
 }
 
+TEST_F(FlashCli, EmptyPortIsBadUsageNotTheOnlyPortPresent) {
+    StartDevice({"--chip", "0x48"});  // a port is present that a search would find
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--port", ""}, {"-p", ""}}) {
+        const Result r = Flash(args);
+        EXPECT_EQ(r.status, 2) << args[0] << " " << r.out << r.err;
+        EXPECT_NE(r.err.find("empty"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_TRUE(device->Memory().empty());
+}
+
+TEST_F(FlashCli, PortMapFaultsAreReportedWithTheirPath) {
+    const std::string upper = ports.path() + "/COM7";
+    const std::string lower = ports.path() + "/com7";
+    ASSERT_EQ(symlink("/dev/null", upper.c_str()), 0);
+    ASSERT_EQ(symlink("/dev/null", lower.c_str()), 0);
+    Result r = Flash({"--list-ports"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "pelmark-flash: warning: the port map entries " + upper + " and " + lower +
+                         " both name COM7; " + upper + " is used\n");
+
+    // A port map that is a file: said once, and the run goes on without it.
+    const std::string file = ports.path() + "/a-file";
+    ASSERT_EQ(symlink("/dev/null", file.c_str()), 0);
+    setenv("PELMARK_PORT_DIR", file.c_str(), 1);
+    r = Flash({"--port", "COM222", "--front-end", "main"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("pelmark-flash: warning: the port map " + file + " is not a readable folder", 0), 0u)
+        << r.err;
+}
+
 TEST_F(FlashCli, PortThatDoesNotExistGivesInvalidPortComAndAHint) {
     const Result r = Flash({"--port", "COM222", "--front-end", "main"});
     EXPECT_EQ(r.status, 1);

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 
@@ -117,6 +119,67 @@ TEST_F(PortFaults, PermissionDeniedThenGranted) {
     ExpectInvalidPort(Flash("main", runAs), "no permission to open " + kPort);
     ASSERT_EQ(chmod(device.pty().c_str(), 0666), 0);
     ExpectSuccess(Flash("main", runAs));
+}
+
+// The hint names the real cause: whose the device is, its group and mode;
+// the dialout advice only for a device of the dialout group.
+TEST_F(PortFaults, PermissionHintNamesOwnerGroupAndMode) {
+    FaultyDevice device(kCom, kPic18);
+    const int runAs = UnprivilegedUser();
+    ASSERT_EQ(chmod(device.pty().c_str(), runAs >= 0 ? 0600 : 0000), 0);
+    struct stat st {};
+    ASSERT_EQ(stat(device.pty().c_str(), &st), 0);
+    const passwd* pw = getpwuid(st.st_uid);
+    const group* gr = getgrgid(st.st_gid);
+    ASSERT_TRUE(pw != nullptr && gr != nullptr);
+    const std::string owner = pw->pw_name;
+    const std::string groupName = gr->gr_name;
+
+    const RunResult r = Flash("main", runAs);
+    ExpectInvalidPort(r, "no permission to open " + kPort);
+    EXPECT_NE(r.err.find("user " + owner + ", group " + groupName + ", mode " +
+                         (runAs >= 0 ? "crw-------" : "c---------")),
+              std::string::npos)
+        << r.err;
+    if (groupName != "dialout") {
+        EXPECT_EQ(r.err.find("dialout"), std::string::npos) << r.err;
+    }
+}
+
+// A busy port names the program that holds it: the updater that holds its
+// lock, or, for a program that takes no lock, whoever has the line open.
+TEST_F(PortFaults, BusyHintNamesTheProgramThatHoldsThePort) {
+    FaultyDevice device(kCom, {"--chip", "0x42", "--bios", "5", "--board", "5", "--search-bytes", "c5"});
+    {
+        Child holder(PELMARK_FLASH_SMALL, {"--port", kPort, "--front-end", "main"});
+        ASSERT_TRUE(device.WaitForLog("search 0000C2 1 ignored", milliseconds(5000)));
+        ExpectInvalidPort(Flash("upgrade"), "is in use by another program, " + std::string("pelmark-flash-small (pid ") +
+                                                std::to_string(holder.pid()) + ")");
+        holder.Signal(SIGINT);
+        holder.Finish(kDeadline);
+    }
+
+    // A program without a lock holds the line in exclusive mode (set from
+    // here; it only keeps the line open), and runs as the user who is told.
+    const int runAs = UnprivilegedUser();
+    if (runAs >= 0) {
+        ASSERT_EQ(chmod(device.pty().c_str(), 0666), 0);
+    }
+    Child terminal("/bin/sh", {"-c", "exec sleep 60 <" + device.pty()}, runAs);
+    const std::string fd0 = "/proc/" + std::to_string(terminal.pid()) + "/fd/0";
+    const auto until = Clock::now() + milliseconds(5000);
+    const auto opened = [&] {
+        char link[256] = {};
+        return readlink(fd0.c_str(), link, sizeof link - 1) > 0 && device.pty() == link;
+    };
+    while (Clock::now() < until && !opened()) std::this_thread::sleep_for(milliseconds(5));
+    ASSERT_TRUE(opened());
+    const int held = open(device.pty().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(ioctl(held, TIOCEXCL), 0);
+    ExpectInvalidPort(Flash("main", runAs), "sleep (pid " + std::to_string(terminal.pid()) + ")");
+    ioctl(held, TIOCNXCL);
+    close(held);
 }
 
 // Ctrl+C at a random moment of an update (the device answers each of the

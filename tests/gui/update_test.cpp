@@ -1,6 +1,7 @@
 // Updates driven by a click in each front end, over a real pseudo-terminal,
 // against the virtual device (pelmark-devsim), with the test's small image
 // set: slot 9 (PIC18F26K80) and slot 1 (PIC18F2580).
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QTimer>
@@ -258,6 +259,37 @@ TEST_F(ClickUpdate, ClosingDuringAnUpdateStopsThenCloses) {
     EXPECT_EQ(StoredSettings(), "[HKEY_LOCAL_MACHINE/Software/Norvane/Pelmark]\ncom=249\n");
     // The port the search opened was closed with the window.
     EXPECT_FALSE(g_portTable[kCom - 1].open);
+}
+
+// The port dialog over the system's own discovery: the device's entry of the
+// port map is listed, can be chosen, and the update runs through it.
+TEST_F(ClickUpdate, PortMapPortChosenInTheDialogIsUpdatedThrough) {
+    auto device = StartDevice({"--chip", "0x48", "--bios", "5"});
+    StoreSettings("[HKEY_LOCAL_MACHINE/Software/Norvane/Pelmark]\ncom=199\n");  // COM200: no device
+    QWidget* main = CreateFrontEnds("PLAIN 1.0");
+    main->show();
+    QApplication::processEvents();
+
+    Form1->ui().S1->trigger();
+    ASSERT_TRUE(Form3->isVisible());
+    QComboBox* visible = Form3->ui().ComboBox1;
+    const QString suffix = "(COM" + QString::number(kCom) + ")";
+    int position = -1;
+    for (int k = 0; k < visible->count(); ++k)
+        if (visible->itemText(k).endsWith(suffix)) position = k;
+    ASSERT_GE(position, 0) << "the device's port is listed";
+    visible->setCurrentIndex(position);
+    Form1->ui().Label2->setText("");
+    Form3->ui().Button1->click();
+    EXPECT_FALSE(Form3->isVisible());
+    EXPECT_EQ(g_portIndex, kCom - 1);
+    EXPECT_NE(Form1->ui().Label2->text().toStdString(), "Invalid Port Com");
+    EXPECT_TRUE(g_portTable[kCom - 1].open) << "OK opened the chosen port";
+
+    Form1->ui().Button1->click();
+    EXPECT_EQ(Form1->ui().Label2->text().toStdString(), " Program Ok ");
+    EXPECT_EQ(Form1->StatusBar1().PanelText(0).toStdString(), "COM" + std::to_string(kCom));
+    EXPECT_TRUE(Logged(device->Log(), "eeprom", "K"));
 }
 
 TEST_F(ClickUpdate, PortChosenDuringAnUpdateIsUsedAfterIt) {

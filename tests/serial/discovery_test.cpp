@@ -103,10 +103,12 @@ TEST_F(Discovery, MapEntriesFirstThenTheSystemsPorts) {
     Symlink(c.slavePath(), map / "lpt1");           // not a COM port: passed over
     Symlink(map / "unplugged", map / "com9");       // target missing: not listed
     WriteFile(map / ".com4.swp", "");               // hidden files are not entries
+    WriteFile(map / "notes.txt", "COM5 is the bench adapter");  // nor are notes
     AddUsbSerial();
 
+    // Every entry under the name the port dialog reads its number from.
     const std::vector<Pair> expected = {
-        {"com5", "pts/" + a.number() + " (COM5)"},
+        {"COM5", "pts/" + a.number() + " (COM5)"},
         {"COM12", "pts/" + b.number() + " (COM12)"},
         {"COM33", "FT232R USB UART (COM33)"},
     };
@@ -121,13 +123,16 @@ TEST_F(Discovery, EndConditions) {
         std::vector<std::string> names;
     };
     const Case cases[] = {
-        {{"com5", "lpt1"}, {"com5", "COM33"}},
-        {{"com5", "com999"}, {"com5", "com999", "COM33"}},
-        {{"com0", "com5"}, {}},                  // no number of at least 1
-        {{"com5", "comx"}, {"com5"}},
-        {{"com5", "com1234"}, {"com5"}},         // longer than six characters
-        {{"com5", "ttyUSB-flasher"}, {"com5"}},  // likewise, though not a COM name
-        {{"com05"}, {"COM33"}},                  // does not name COM5: COM5 opens ttyS4
+        {{"com5", "lpt1"}, {"COM5", "COM33"}},
+        {{"com5", "com999"}, {"COM5", "COM999", "COM33"}},
+        {{"com5", "com1234"}, {"COM5"}},  // longer than six characters
+        // Files that are not a comN entry are passed over, whatever their name.
+        {{"com0", "com5"}, {"COM5", "COM33"}},
+        {{"com5", "comx"}, {"COM5", "COM33"}},
+        {{"com5", "ttyUSB-flasher", "README", "notes.txt"}, {"COM5", "COM33"}},
+        {{"com05"}, {"COM33"}},  // does not name COM5: COM5 opens ttyS4
+        // Two spellings of one number: only the one COM7 opens, once.
+        {{"com7", "COM7"}, {"COM7", "COM33"}},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -149,7 +154,7 @@ TEST_F(Discovery, MappedDeviceIsListedOnceUnderItsMapName) {
 
     Symlink(pty.slavePath(), map / "com5");
     // Named after the device behind the entry, not after its node.
-    const std::vector<Pair> expected = {{"com5", "Pelmark Dongle (COM5)"}};
+    const std::vector<Pair> expected = {{"COM5", "Pelmark Dongle (COM5)"}};
     EXPECT_EQ(Discover(), expected);
 }
 
@@ -168,7 +173,7 @@ TEST_F(Discovery, NamesFitTheirAreas) {
     std::memset(name, 0x5A, sizeof name);
     std::memset(friendly, 0x5A, sizeof friendly);
     ASSERT_EQ(PortEnumNext(set, name, friendly), 1);
-    EXPECT_STREQ(name, "com7");  // delivered as written, in lower case
+    EXPECT_STREQ(name, "COM7");  // the entry com7, under its COM name
     for (std::size_t i = std::strlen(name) + 1; i < sizeof name; ++i) ASSERT_EQ(name[i], 0x5A) << i;
 
     const std::string text = friendly;
@@ -202,7 +207,7 @@ TEST_F(Discovery, ArgumentsAndSetLifetime) {
     EXPECT_EQ(PortEnumNext(kNoDeviceSet, name, friendly), 0);
     // The friendly name may be left out.
     EXPECT_EQ(PortEnumNext(set, name, nullptr), 1);
-    EXPECT_STREQ(name, "com5");
+    EXPECT_STREQ(name, "COM5");
     EXPECT_EQ(PortEnumNext(set, name, friendly), 0);
 
     EXPECT_EQ(PortEnumEnd(set), 1);
@@ -213,20 +218,20 @@ TEST_F(Discovery, ArgumentsAndSetLifetime) {
 
 TEST_F(Discovery, NextEnumerationStartsAtTheFirstEntry) {
     Pty pty;
-    for (const char* entry : {"com5", "comx"}) Symlink(pty.slavePath(), map / entry);
+    for (const char* entry : {"com5", "com1234"}) Symlink(pty.slavePath(), map / entry);
     char name[kCallerNameBuffer] = {};
 
     const DeviceSet set = PortEnumBegin();
     ASSERT_EQ(PortEnumNext(set, name, nullptr), 1);
-    EXPECT_STREQ(name, "com5");
-    EXPECT_EQ(PortEnumNext(set, name, nullptr), 0);  // "comx" ends it
+    EXPECT_STREQ(name, "COM5");
+    EXPECT_EQ(PortEnumNext(set, name, nullptr), 0);  // "COM1234" does not fit: it ends it
     ASSERT_EQ(PortEnumNext(set, name, nullptr), 1);  // a new enumeration
-    EXPECT_STREQ(name, "com5");
+    EXPECT_STREQ(name, "COM5");
 
     // Left half-way, then a new set: that one starts at its own beginning.
     const DeviceSet next = PortEnumBegin();
     ASSERT_EQ(PortEnumNext(next, name, nullptr), 1);
-    EXPECT_STREQ(name, "com5");
+    EXPECT_STREQ(name, "COM5");
     EXPECT_EQ(PortEnumEnd(set), 1);
     EXPECT_EQ(PortEnumEnd(next), 1);
 }

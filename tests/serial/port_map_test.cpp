@@ -121,5 +121,58 @@ TEST_F(PortMap, ShadowedDefaultHasNoNumber) {
     EXPECT_EQ(ComNumberForPath("/dev/ttyUSB2"), 35);
 }
 
+TEST_F(PortMap, ItemsAreTheComEntriesByNumber) {
+    Symlink("/dev/null", dir / "com12");
+    Symlink("/dev/null", dir / "COM7");
+    Symlink("/dev/null", dir / "com7");
+    WriteFile(dir / "notes.txt", "bench adapters");
+    WriteFile(dir / "com05", "");
+    const std::vector<serial::PortMapItem> items = serial::PortMapItems();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].comNumber, 7);
+    EXPECT_EQ(items[0].path, dir / "COM7");  // the one COM7 opens
+    EXPECT_EQ(items[1].comNumber, 12);
+    EXPECT_EQ(items[1].path, dir / "com12");
+}
+
+TEST_F(PortMap, WarningsNameThePath) {
+    EXPECT_TRUE(serial::PortMapWarnings().empty());
+    {
+        // Not there at all is the usual case, not a fault.
+        ScopedEnv missing("PELMARK_PORT_DIR", dir / "nothing-here");
+        EXPECT_TRUE(serial::PortMapWarnings().empty());
+    }
+    {
+        WriteFile(dir / "a-file", "");
+        ScopedEnv file("PELMARK_PORT_DIR", dir / "a-file");
+        const std::vector<std::string> warnings = serial::PortMapWarnings();
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_NE(warnings[0].find(dir / "a-file"), std::string::npos) << warnings[0];
+        EXPECT_NE(warnings[0].find("not a readable folder"), std::string::npos) << warnings[0];
+    }
+    if (geteuid() != 0) {  // root reads any folder
+        fs::create_directories(dir / "closed");
+        ASSERT_EQ(chmod((dir / "closed").c_str(), 0), 0);
+        ScopedEnv closed("PELMARK_PORT_DIR", dir / "closed");
+        const std::vector<std::string> warnings = serial::PortMapWarnings();
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_NE(warnings[0].find(dir / "closed"), std::string::npos) << warnings[0];
+        chmod((dir / "closed").c_str(), 0700);
+    }
+
+    Symlink("/dev/null", dir / "com7");
+    Symlink("/dev/null", dir / "COM7");
+    Symlink("/dev/null", dir / "cOm7");
+    Symlink("/dev/null", dir / "com8");
+    const std::vector<std::string> warnings = serial::PortMapWarnings();
+    ASSERT_EQ(warnings.size(), 2u);  // COM7 beside each of its other spellings
+    for (const std::string& w : warnings) {
+        EXPECT_NE(w.find(dir / "COM7"), std::string::npos) << w;
+        EXPECT_NE(w.find("COM7;"), std::string::npos) << w;
+    }
+    EXPECT_NE(warnings[0].find(dir / "cOm7"), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[1].find(dir / "com7"), std::string::npos) << warnings[1];
+}
+
 }  // namespace
 }  // namespace pelmark::test

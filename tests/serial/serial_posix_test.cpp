@@ -12,7 +12,9 @@
 #include "serial/backend.h"
 #include "serial/port_link.h"
 #include "serial/port_map.h"
+#include "serial/posix/serial_posix.h"
 #include "serial_support.h"
+#include "../engine/fakes.h"
 
 namespace pelmark::test {
 namespace {
@@ -168,6 +170,63 @@ TEST_F(PosixSerial, SetStateRefusesWhatTheLineCannotDo) {
         state.stopBits = c.stopBits;
         EXPECT_FALSE(backend.SetState(h, state)) << c.what;
     }
+}
+
+// A tty driver that takes the settings with one of them left as it was.
+void (*g_driverIgnores)(termios*) = nullptr;
+int ForgetfulDriver(int fd, int actions, const termios* settings) {
+    termios kept = *settings;
+    g_driverIgnores(&kept);
+    return tcsetattr(fd, actions, &kept);
+}
+
+TEST_F(PosixSerial, LinkRefusesALineWhoseDriverIgnoredASetting) {
+    struct Case {
+        const char* what;
+        void (*ignore)(termios*);
+    };
+    const Case cases[] = {
+        {"nothing (the control case)", [](termios*) {}},
+        {"two stop bits", [](termios* t) { t->c_cflag &= ~static_cast<tcflag_t>(CSTOPB); }},
+        {"the speed", [](termios* t) {
+             cfsetispeed(t, B9600);
+             cfsetospeed(t, B9600);
+         }},
+        {"no hardware flow control", [](termios* t) { t->c_cflag |= CRTSCTS; }},
+        {"no software flow control", [](termios* t) { t->c_iflag |= IXON | IXOFF; }},
+        {"no line editing", [](termios* t) { t->c_lflag |= ICANON; }},
+        {"no echo", [](termios* t) { t->c_lflag |= ECHO; }},
+        {"no signal characters", [](termios* t) { t->c_lflag |= ISIG; }},
+        {"no carriage-return translation", [](termios* t) { t->c_iflag |= ICRNL; }},
+        {"no output processing", [](termios* t) { t->c_oflag |= OPOST; }},
+        {"reads that return at once", [](termios* t) { t->c_cc[VMIN] = 1; }},
+    };
+    RecordingDisplay display;
+    SetDisplay(&display);
+    serial::SetBackend(nullptr);
+    const std::vector<std::string> refused = {"box|Unable to configure the serial port|Error",
+                                              "outcome|Invalid Port Com|255|0"};
+    for (const Case& c : cases) {
+        g_driverIgnores = c.ignore;
+        serial::SetLineDriverApply(ForgetfulDriver);
+        display.calls.clear();
+        g_portIndex = 4;
+        g_openPortIndex = -1;
+        ComPortOpen();
+        const bool control = c.ignore == cases[0].ignore;
+        EXPECT_EQ(display.calls, control ? std::vector<std::string>{} : refused) << c.what;
+        EXPECT_EQ(ComPortStatus(4), control ? 0 : 0xFFFE) << c.what;
+
+        // The port was released: with a driver that takes everything it opens.
+        serial::SetLineDriverApply(nullptr);
+        display.calls.clear();
+        g_openPortIndex = -1;
+        ComPortOpen();
+        EXPECT_EQ(display.calls, std::vector<std::string>{}) << c.what;
+        EXPECT_EQ(ComPortStatus(4), 0) << c.what;
+        ComPortCloseAll();
+    }
+    SetDisplay(nullptr);
 }
 
 TEST_F(PosixSerial, SecondOpenOfTheSamePortIsBusy) {

@@ -125,6 +125,25 @@ TEST(Win32Dcb, StateNotReadFromThePortStartsFromThePortsBlock) {
     EXPECT_EQ(dcb.XonLim, current.XonLim);
 }
 
+TEST(Win32Port, AWriteThatWroteFewerBytesThanAskedFailed) {
+    struct Case {
+        BOOL accepted;
+        DWORD written, count;
+        bool completed;
+    };
+    const Case cases[] = {
+        {TRUE, 5, 5, true},
+        {TRUE, 0, 0, true},
+        {TRUE, 3, 5, false},  // the write time-out ran out half way
+        {TRUE, 0, 5, false},
+        {FALSE, 5, 5, false},
+        {FALSE, 0, 5, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(w::WriteCompleted(c.accepted, c.written, c.count), c.completed)
+            << c.accepted << " " << c.written << "/" << c.count;
+}
+
 TEST(Win32Port, DevicePathOfAPortIndex) {
     const std::pair<int, const char*> cases[] = {
         {0, "\\\\.\\COM1"}, {9, "\\\\.\\COM10"}, {255, "\\\\.\\COM256"}, {256, "\\\\.\\COM257"}, {-1, ""},
