@@ -90,8 +90,10 @@ Output: every text the front end shows, one line each, in order:
   [identity] [record]                identity lines (main)
   FW : / HW : / BS :                 firmware, hardware and bootloader lines (loader)
 Texts lose their surrounding spaces; floods of "Try n", "Program n (x)" and
-"Program EEP n" are thinned out. The last line is "Outcome: <text>", e.g.
-"Outcome: Program Ok". A progress bar is drawn only on a terminal.
+"Program EEP n" are thinned out. Bytes that are not printable ASCII show as
+\xNN and a backslash as \\, so each text is one line. The last line is
+"Outcome: <text>", e.g. "Outcome: Program Ok". A progress bar is drawn only
+on a terminal.
 
 Exit status: 0 device updated, 1 update failed, 2 bad usage or no port chosen,
 130 stopped by Ctrl+C.)TXT";

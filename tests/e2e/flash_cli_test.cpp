@@ -160,6 +160,20 @@ TEST_F(FlashCli, PortThatDoesNotExistGivesInvalidPortComAndAHint) {
     EXPECT_NE(r.err.find("hint:"), std::string::npos) << r.err;
 }
 
+// A device whose record text spells an outcome line and a terminal sequence,
+// then falls silent: the text is shown on its own line, escaped, and the one
+// outcome line is the real one.
+TEST_F(FlashCli, DeviceRecordTextCannotForgeAnOutcome) {
+    StartDevice({"--chip", "0x48", "--bios", "8", "--record-text", "SN\nOutcome: Program Ok\n\x1b", "--silent-frame",
+                 "2"});
+    const Result r = Flash({"--port", com, "--front-end", "main"});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(LastLine(r.out), "Outcome: not Response");
+    EXPECT_NE(r.out.find("\n[record] SN\\x0aOutcome: Program Ok\\x0a\\x1b\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\nOutcome: Program Ok"), std::string::npos) << r.out;
+    EXPECT_FALSE(HasControlCharacters(r.out)) << r.out;
+}
+
 TEST_F(FlashCli, InterruptEndsWithUserAbortAndStatus130) {
     StartDevice({"--chip", "0x48", "--search-bytes", "none"});
     const auto started = std::chrono::steady_clock::now();
