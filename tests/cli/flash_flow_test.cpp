@@ -2,6 +2,7 @@
 // what a failed or stopped update prints, and the exit status.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -26,19 +27,23 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
-TEST(ExitStatus, FromVerdictAndInterrupt) {
+TEST(ExitStatus, FromVerdictAndStopSignal) {
     struct Case {
         bool success;
-        bool interrupted;
+        int stopSignal;
         int status;
     };
     const Case cases[] = {
-        {true, false, 0},
-        {false, false, 1},
-        {false, true, 130},
-        {true, true, 0},  // the device was updated before the stop was seen
+        {true, 0, 0},
+        {false, 0, 1},
+        {false, SIGINT, 130},
+        {false, SIGTERM, 143},
+        {false, 1, 129},  // SIGHUP
+        {true, SIGINT, 0},  // the device was updated before the stop was seen
+        {true, SIGTERM, 0},
     };
-    for (const Case& c : cases) EXPECT_EQ(ExitStatusFor({c.success, "x"}, c.interrupted), c.status);
+    for (const Case& c : cases)
+        EXPECT_EQ(ExitStatusFor({c.success, "x"}, c.stopSignal), c.status) << c.stopSignal;
 }
 
 TEST(FrontEndNames, NamedAndChosenByTag) {
@@ -208,7 +213,7 @@ TEST_F(Flow, MainWithNoDeviceThinsTheTriesAndEndsDeviceNotFound) {
     EXPECT_EQ(lines[lines.size() - 3], "[message] Try 99");
     EXPECT_EQ(lines[lines.size() - 2], "[message] Device not Found");
     EXPECT_EQ(lines.back(), "Outcome: Device not Found");
-    EXPECT_EQ(ExitStatusFor(v, false), kExitFailure);
+    EXPECT_EQ(ExitStatusFor(v, 0), kExitFailure);
 }
 
 TEST_F(Flow, LoaderWithNoDeviceShowsItsOwnText) {
@@ -253,7 +258,7 @@ TEST_F(Flow, InterruptEndsTheUpdateWithUserAbortAndStatus130) {
     EXPECT_EQ(port.written.size(), 1u);
     EXPECT_EQ(v.text, "User Abort !!");
     EXPECT_EQ(SplitLines(out.str()).back(), "Outcome: User Abort !!");
-    EXPECT_EQ(ExitStatusFor(v, true), kExitInterrupted);
+    EXPECT_EQ(ExitStatusFor(v, SIGINT), kExitInterrupted);
 }
 
 // The build carries a PIC18F26K80 image (slot 9) and a PIC24HJ128 image

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -174,17 +175,28 @@ TEST_F(FlashCli, DeviceRecordTextCannotForgeAnOutcome) {
     EXPECT_FALSE(HasControlCharacters(r.out)) << r.out;
 }
 
-TEST_F(FlashCli, InterruptEndsWithUserAbortAndStatus130) {
-    StartDevice({"--chip", "0x48", "--search-bytes", "none"});
-    const auto started = std::chrono::steady_clock::now();
-    const Result r = Flash({"--port", com, "--front-end", "main"}, [](pid_t pid) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
-        kill(pid, SIGINT);
-    });
-    EXPECT_EQ(r.status, 130);
-    EXPECT_EQ(LastLine(r.out), "Outcome: User Abort !!");
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5))
-        << "the stop is seen within a slice, not after the search";
+// Ctrl+C, a service manager's SIGTERM and a closed terminal's SIGHUP all ask
+// the engine to stop: it unwinds with its stop report, and the status tells
+// which signal it was (128 + its number, as shells report it).
+TEST_F(FlashCli, StopSignalsEndWithUserAbortAndTheirStatus) {
+    struct Case {
+        int signo;
+        int status;
+    } const cases[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(strsignal(c.signo));
+        StartDevice({"--chip", "0x48", "--search-bytes", "none"});
+        const auto started = std::chrono::steady_clock::now();
+        const Result r = Flash({"--port", com, "--front-end", "main"}, [&](pid_t pid) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            kill(pid, c.signo);
+        });
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(LastLine(r.out), "Outcome: User Abort !!") << "ended by the engine, not by the signal";
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5))
+            << "the stop is seen within a slice, not after the search";
+        device.reset();
+    }
 }
 
 }  // namespace
