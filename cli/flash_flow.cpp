@@ -93,6 +93,10 @@ void RunFrontEnd(ConsoleDisplay& display) {
     }
 }
 
+std::string PortListLine(const std::string& name, const std::string& friendly) {
+    return Escaped(name) + '\t' + Escaped(friendly);
+}
+
 int ExitStatusFor(const Verdict& verdict, int stopSignal) {
     if (verdict.success) return kExitSuccess;
     return stopSignal > 0 ? 128 + stopSignal : kExitFailure;

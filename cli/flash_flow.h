@@ -29,6 +29,11 @@ void CreateFrontEnd(ConsoleDisplay& display, const char* tag);
 // with its multi-image loop, or "Update FW").
 void RunFrontEnd(ConsoleDisplay& display);
 
+// One line of --list-ports: COM name, tab, friendly name. The friendly name
+// may come from the adapter itself (its USB product text), so both are shown
+// escaped like every other text.
+std::string PortListLine(const std::string& name, const std::string& friendly);
+
 // Exit status of a run; `stopSignal` is the signal that asked the engine to
 // stop (SIGINT, SIGTERM, SIGHUP), 0 for none: 128 plus its number, as shells
 // report a program the signal ended. A device that was updated counts even

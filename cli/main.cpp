@@ -109,7 +109,7 @@ Exit status: 0 device updated, 1 update failed, 2 bad usage or no port chosen,
 130 stopped by Ctrl+C, 143 by SIGTERM, 129 by SIGHUP.)TXT";
 
 int ListPorts() {
-    for (const auto& [name, friendly] : PresentPorts()) std::cout << name << '\t' << friendly << '\n';
+    for (const auto& [name, friendly] : PresentPorts()) std::cout << PortListLine(name, friendly) << '\n';
     return kExitSuccess;
 }
 

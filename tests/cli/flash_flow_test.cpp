@@ -46,6 +46,12 @@ TEST(ExitStatus, FromVerdictAndStopSignal) {
         EXPECT_EQ(ExitStatusFor({c.success, "x"}, c.stopSignal), c.status) << c.stopSignal;
 }
 
+TEST(PortList, AnAdaptersOwnTextIsShownEscaped) {
+    EXPECT_EQ(PortListLine("COM1", "ttyS0 (COM1)"), "COM1\tttyS0 (COM1)");
+    EXPECT_EQ(PortListLine("COM9", "USB \x1b[2JSerial\n (COM9)"), "COM9\tUSB \\x1b[2JSerial\\x0a (COM9)");
+    EXPECT_EQ(PortListLine("COM9", "a\tb"), "COM9\ta\\x09b");  // one tab only: the separator
+}
+
 TEST(FrontEndNames, NamedAndChosenByTag) {
     EXPECT_EQ(FrontEndNamed("main"), FrontEnd::Main);
     EXPECT_EQ(FrontEndNamed("upgrade"), FrontEnd::Upgrade);
