@@ -50,6 +50,25 @@ std::string Trimmed(const char* text) {
     return s.substr(first, last - first + 1);
 }
 
+std::string Escaped(const std::string& text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char ch : text) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b == '\\') {
+            shown += "\\\\";
+        } else if (b >= 0x20 && b < 0x7F) {
+            shown += ch;
+        } else {
+            shown += "\\x";
+            shown += kHex[b >> 4];
+            shown += kHex[b & 0x0F];
+        }
+    }
+    return shown;
+}
+
 Flood FloodKind(const std::string& text) {
     if (StartsWith(text, "Try ") && AllDigits(text, 4, text.size())) return Flood::Try;
     if (StartsWith(text, "Program EEP ") && AllDigits(text, 12, text.size())) return Flood::ProgramEeprom;
@@ -146,7 +165,7 @@ void ConsoleDisplay::ShowOutcome(const char* text, Colour colour, std::uint8_t c
             FlushHeld();
             EraseBar();
             out_.flush();
-            err_ << hint << '\n' << std::flush;
+            err_ << Escaped(hint) << '\n' << std::flush;
         }
     }
 }
@@ -204,7 +223,7 @@ void ConsoleDisplay::MessageBox(const char* text, const char*) {
     FlushHeld();
     EraseBar();
     out_.flush();
-    err_ << "Error: " << text << '\n' << std::flush;
+    err_ << "Error: " << Escaped(text) << '\n' << std::flush;
 }
 
 void ConsoleDisplay::ShowFirmwareLine(const char* tag) { Emit("FW : " + Trimmed(tag), Flood::None); }
@@ -239,7 +258,7 @@ Verdict ConsoleDisplay::Finish() {
     finished_ = true;
     Verdict v = Judge();
     if (v.text.empty()) v.text = v.success ? "done" : "failed";
-    out_ << "Outcome: " << v.text << '\n' << std::flush;
+    out_ << "Outcome: " << Escaped(v.text) << '\n' << std::flush;
     return v;
 }
 
@@ -274,7 +293,9 @@ void ConsoleDisplay::FlushHeld() {
 
 void ConsoleDisplay::WriteLine(const std::string& line) {
     EraseBar();
-    out_ << line << '\n' << std::flush;
+    // The texts may come from the device (its record text): shown, never
+    // obeyed, and never more than the one line.
+    out_ << Escaped(line) << '\n' << std::flush;
     lastLine_ = line;
     DrawBar(true);
 }

@@ -83,6 +83,11 @@ Flood FloodKind(const std::string& text);
 // The text without leading and trailing spaces.
 std::string Trimmed(const char* text);
 
+// The text as the console prints it: printable ASCII as it is, a backslash
+// as "\\", every other byte (control characters, DEL, bytes from 0x80 on)
+// as "\xNN" with two lower-case hex digits.
+std::string Escaped(const std::string& text);
+
 class ConsoleDisplay : public Display {
 public:
     ConsoleDisplay(FrontEnd frontEnd, std::ostream& out, std::ostream& err, ConsoleOptions options,

@@ -93,9 +93,9 @@ void RunFrontEnd(ConsoleDisplay& display) {
     }
 }
 
-int ExitStatusFor(const Verdict& verdict, bool interrupted) {
+int ExitStatusFor(const Verdict& verdict, int stopSignal) {
     if (verdict.success) return kExitSuccess;
-    return interrupted ? kExitInterrupted : kExitFailure;
+    return stopSignal > 0 ? 128 + stopSignal : kExitFailure;
 }
 
 }  // namespace pelmark::cli

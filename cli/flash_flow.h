@@ -29,8 +29,10 @@ void CreateFrontEnd(ConsoleDisplay& display, const char* tag);
 // with its multi-image loop, or "Update FW").
 void RunFrontEnd(ConsoleDisplay& display);
 
-// Exit status of a run: a device that was updated counts even when an
-// interrupt came too late to stop it.
-int ExitStatusFor(const Verdict& verdict, bool interrupted);
+// Exit status of a run; `stopSignal` is the signal that asked the engine to
+// stop (SIGINT, SIGTERM, SIGHUP), 0 for none: 128 plus its number, as shells
+// report a program the signal ended. A device that was updated counts even
+// when the signal came too late to stop it.
+int ExitStatusFor(const Verdict& verdict, int stopSignal);
 
 }  // namespace pelmark::cli

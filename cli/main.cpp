@@ -35,8 +35,15 @@ namespace {
 using namespace pelmark;
 using namespace pelmark::cli;
 
-std::atomic<bool> g_interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the interrupt handler needs a lock-free flag");
+// The signal that asked the engine to stop, 0 while none has; the first one
+// counts.
+std::atomic<int> g_stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
+
+void NoteStopSignal(int signo) {
+    int none = 0;
+    g_stopSignal.compare_exchange_strong(none, signo);
+}
 
 // Ctrl+C asks the engine to stop at its next wait; it then unwinds with its
 // stop report. A second Ctrl+C ends the program at once.
@@ -44,7 +51,8 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the interrupt handler nee
 // The console calls this on a thread of its own.
 BOOL WINAPI OnConsoleControl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    if (g_interrupted.exchange(true)) return FALSE;  // the second one: the default, which ends the program
+    if (g_stopSignal.load() != 0) return FALSE;  // the second one: the default, which ends the program
+    NoteStopSignal(SIGINT);
     g_stopRequest.store(true);
     return TRUE;
 }
@@ -62,18 +70,20 @@ bool StdoutIsTerminal() {
            SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 #else
-// Installed with SA_RESETHAND: the second Ctrl+C meets the default action.
-extern "C" void OnInterrupt(int) {
-    g_interrupted.store(true);
+// SIGTERM (a service manager, kill) and SIGHUP (the terminal went away) stop
+// the update the same way. Installed with SA_RESETHAND: the same signal a
+// second time meets the default action.
+extern "C" void OnStopSignal(int signo) {
+    NoteStopSignal(signo);
     g_stopRequest.store(true);
 }
 
 void InstallInterruptHandler() {
     struct sigaction action {};
-    action.sa_handler = OnInterrupt;
+    action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND | SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
+    for (const int signo : {SIGINT, SIGTERM, SIGHUP}) sigaction(signo, &action, nullptr);
     // A reader that goes away must not end an update half way.
     std::signal(SIGPIPE, SIG_IGN);
 }
@@ -92,11 +102,13 @@ Output: every text the front end shows, one line each, in order:
   [identity] [record]                identity lines (main)
   FW : / HW : / BS :                 firmware, hardware and bootloader lines (loader)
 Texts lose their surrounding spaces; floods of "Try n", "Program n (x)" and
-"Program EEP n" are thinned out. The last line is "Outcome: <text>", e.g.
-"Outcome: Program Ok". A progress bar is drawn only on a terminal.
+"Program EEP n" are thinned out. Bytes that are not printable ASCII show as
+\xNN and a backslash as \\, so each text is one line. The last line is
+"Outcome: <text>", e.g. "Outcome: Program Ok". A progress bar is drawn only
+on a terminal.
 
 Exit status: 0 device updated, 1 update failed, 2 bad usage or no port chosen,
-130 stopped by Ctrl+C.)TXT";
+130 stopped by Ctrl+C, 143 by SIGTERM, 129 by SIGHUP.)TXT";
 
 int ListPorts() {
     for (const auto& [name, friendly] : PresentPorts()) {
@@ -156,7 +168,7 @@ int Flash(FrontEnd frontEnd, int portIndex, bool quiet, bool fast) {
     SetPortOpenedHook(nullptr);
     ComPortCloseAll();
     SetDisplay(nullptr);
-    return ExitStatusFor(verdict, g_interrupted.load());
+    return ExitStatusFor(verdict, g_stopSignal.load());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "cli/port_latency.h"
 
+#include "cli/console_display.h"
 #include "serial/port_link.h"
 #include "serial/port_map.h"
 
@@ -22,7 +23,7 @@ std::string LatencyColumn(int timerMs) {
 
 std::string PortListLine(const std::string& name, const std::string& friendly, int timerMs) {
     const std::string latency = LatencyColumn(timerMs);
-    return name + "\t" + friendly + (latency.empty() ? "" : "\t" + latency);
+    return Escaped(name) + "\t" + Escaped(friendly) + (latency.empty() ? "" : "\t" + latency);
 }
 
 std::string LatencyHint(int timerMs, int portIndex, const std::string& devicePath, bool windows) {

@@ -10,7 +10,9 @@ namespace pelmark::cli {
 std::string LatencyColumn(int timerMs);
 
 // One line of --list-ports: COM name, tab, friendly name, and where the
-// timer is known, tab and its column.
+// timer is known, tab and its column. The friendly name may come from the
+// adapter itself (its USB product text), so names are shown escaped like every
+// other text.
 std::string PortListLine(const std::string& name, const std::string& friendly, int timerMs);
 
 // The hint for COM<portIndex+1> (device path beside it, may be empty) whose

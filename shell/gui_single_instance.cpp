@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -22,22 +23,30 @@ SingleInstanceGuard::~SingleInstanceGuard() { Release(); }
 
 SingleInstanceGuard::Result SingleInstanceGuard::Acquire(const char* name) {
     Release();
+    problem_.clear();
     const std::string path = LockPath(name);
     const std::string dir = path.substr(0, path.rfind('/'));
+    auto unavailable = [&](const std::string& what, int error) {
+        problem_ = what + ": " + std::strerror(error);
+        return Result::Unavailable;
+    };
     if (std::getenv("XDG_RUNTIME_DIR") == nullptr || *std::getenv("XDG_RUNTIME_DIR") == '\0') {
         // Our own directory under /tmp: private, and it must really be ours.
-        if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return Result::Unavailable;
+        if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+            return unavailable("cannot make the lock folder " + dir, errno);
         struct stat st {};
-        if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
-            return Result::Unavailable;
+        if (lstat(dir.c_str(), &st) != 0) return unavailable("cannot read the lock folder " + dir, errno);
+        if (!S_ISDIR(st.st_mode)) return unavailable("the lock folder " + dir + " is not a folder", ENOTDIR);
+        if (st.st_uid != getuid()) return unavailable("the lock folder " + dir + " belongs to another user", EPERM);
     }
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return Result::Unavailable;
+    if (fd < 0) return unavailable("cannot open the lock file " + path, errno);
     while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
-        const bool held = errno == EWOULDBLOCK;
+        const int error = errno;
         close(fd);
-        return held ? Result::AlreadyRunning : Result::Unavailable;
+        if (error == EWOULDBLOCK) return Result::AlreadyRunning;
+        return unavailable("cannot lock the lock file " + path, error);
     }
     fd_ = fd;
     return Result::Acquired;

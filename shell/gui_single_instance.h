@@ -17,17 +17,22 @@ public:
 
     enum class Result { Acquired, AlreadyRunning, Unavailable };
 
-    // Takes the lock `name`. Unavailable: the lock file could not be made
-    // (the program then runs without a guard, as with a failed mutex).
+    // Takes the lock `name`. Unavailable: the lock folder or file could not
+    // be made, opened or locked (the program then runs without a guard, as
+    // with a failed mutex); Problem() says why.
     Result Acquire(const char* name);
     void Release();
     bool Held() const { return fd_ >= 0; }
+    // After Unavailable: what could not be done, with the path and the
+    // system's reason.
+    const std::string& Problem() const { return problem_; }
 
     // The file that stands for the lock `name`.
     static std::string LockPath(const char* name);
 
 private:
     int fd_ = -1;
+    std::string problem_;
 };
 
 constexpr const char* kInstanceLockName = "PELMARK.MUTEX";

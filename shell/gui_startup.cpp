@@ -5,6 +5,7 @@
 #include <QMessageBox>
 
 #include <exception>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,19 @@ void ShowStartupError(const char* message) {
     box.exec();
 }
 
+bool TakeInstanceGuard(SingleInstanceGuard& guard, std::ostream& err) {
+    switch (guard.Acquire(kInstanceLockName)) {
+        case SingleInstanceGuard::Result::Acquired:
+            return true;
+        case SingleInstanceGuard::Result::AlreadyRunning:
+            return false;
+        case SingleInstanceGuard::Result::Unavailable:
+            break;
+    }
+    err << "pelmark-updater: " << guard.Problem() << "; running without the single-instance guard" << std::endl;
+    return true;
+}
+
 int RunDesktopProgram(int argc, char** argv) {
     // The raw argument vector: the toolkit takes its own options out of argv.
     SetProgramArguments(std::vector<std::string>(argv, argv + argc));
@@ -78,7 +92,7 @@ int RunDesktopProgram(int argc, char** argv) {
     app.setDesktopFileName(QStringLiteral("pelmark-updater"));
 
     SingleInstanceGuard guard;
-    if (guard.Acquire(kInstanceLockName) == SingleInstanceGuard::Result::AlreadyRunning) {
+    if (!TakeInstanceGuard(guard, std::cerr)) {
         SetApplicationTitle("");
         QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(MainTitle().c_str()),
                         QStringLiteral("Already in progress"), QMessageBox::Ok);

@@ -3,6 +3,8 @@
 // message loop and the handler for errors that escape start-up.
 #pragma once
 
+#include <iosfwd>
+
 class QWidget;
 
 namespace pelmark {
@@ -19,6 +21,14 @@ void DestroyWindows();
 
 // The standard error box for an error that escaped start-up.
 void ShowStartupError(const char* message);
+
+class SingleInstanceGuard;
+
+// Takes the single-instance guard. False: another instance is running (the
+// caller shows "Already in progress"). A lock that cannot be taken for any
+// other reason is reported on `err`, one line, and the program goes on
+// without the guard: true.
+bool TakeInstanceGuard(SingleInstanceGuard& guard, std::ostream& err);
 
 // The whole program; returns the exit code (0).
 int RunDesktopProgram(int argc, char** argv);

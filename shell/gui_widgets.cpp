@@ -164,8 +164,12 @@ void QtStatusBar::Attach(QStatusBar* bar, std::initializer_list<int> widths) {
     if (bar_ == nullptr) return;
     bar_->setSizeGripEnabled(false);
     bar_->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
+    // Set on every panel: a panel left to inherit the window's font may get
+    // the application's instead once the style sheet polishes it.
+    const QFont font = ToolkitFont(QStringLiteral("MS Sans Serif"), -11);
     for (int width : widths) {
         auto* label = new QLabel(bar_);
+        label->setFont(font);
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setFixedWidth(width);
         label->setIndent(2);

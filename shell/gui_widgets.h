@@ -77,7 +77,9 @@ private:
 };
 
 // The engine's status bar over a QStatusBar: one sunken, fixed-width label
-// per panel, left to right.
+// per panel, left to right, in the layouts' window font (MS Sans Serif of
+// 11 pixels, 8 points on the design's 96-dpi screen) whatever the style or
+// the desktop's own font: the fixed panel widths were made for it.
 class QtStatusBar final : public StatusBar {
 public:
     QtStatusBar() = default;

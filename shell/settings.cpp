@@ -2,13 +2,17 @@
 
 #include <QByteArray>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 #include <QString>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <vector>
 
 namespace pelmark {
 
@@ -54,18 +58,117 @@ bool IsText(const QByteArray& value) {
     return QString::fromUtf8(value).toUtf8() == value;
 }
 
-QList<QByteArray> ReadLines(const std::string& path, bool* ok) {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly)) {
-        *ok = !file.exists();
-        return {};
+// What was found at the settings path.
+enum class Found { Nothing, File, Unusable };
+
+// Reads the regular file at `path` (through a final link only when
+// `followLink`), never opening anything else: a fifo or a device in its place
+// would block or answer. `st` describes the file read.
+Found ReadRegularFile(const std::string& path, bool followLink, QByteArray* data, struct stat* st) {
+    const int seen = followLink ? stat(path.c_str(), st) : lstat(path.c_str(), st);
+    if (seen != 0) return errno == ENOENT ? Found::Nothing : Found::Unusable;
+    if (!S_ISREG(st->st_mode)) return Found::Unusable;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (followLink ? 0 : O_NOFOLLOW));
+    if (fd < 0) return Found::Unusable;
+    struct stat opened {};
+    // The file opened is the file looked at, not one put in its place since.
+    if (fstat(fd, &opened) != 0 || opened.st_dev != st->st_dev || opened.st_ino != st->st_ino) {
+        close(fd);
+        return Found::Unusable;
     }
-    *ok = true;
-    QByteArray data = file.readAll();
+    data->clear();
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            data->append(buffer, static_cast<qsizetype>(n));
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            close(fd);
+            return Found::Unusable;
+        }
+    }
+    close(fd);
+    return Found::File;
+}
+
+QList<QByteArray> SplitLines(QByteArray data) {
     data.replace("\r\n", "\n");
     QList<QByteArray> lines = data.split('\n');
     if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
     return lines;
+}
+
+bool InGroup(gid_t gid) {
+    if (gid == getegid()) return true;
+    const int count = getgroups(0, nullptr);
+    if (count <= 0) return false;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    const int got = getgroups(count, groups.data());
+    for (int i = 0; i < got; ++i)
+        if (groups[static_cast<std::size_t>(i)] == gid) return true;
+    return false;
+}
+
+// The file's mode bits let this user write it: the owner's bits for its
+// owner, else the group's for a member, else everyone's. Root too: a file
+// made read-only, or another user's file, stays as it is.
+bool MayWriteByMode(const struct stat& st) {
+    if (st.st_uid == geteuid()) return (st.st_mode & S_IWUSR) != 0;
+    if (InGroup(st.st_gid)) return (st.st_mode & S_IWGRP) != 0;
+    return (st.st_mode & S_IWOTH) != 0;
+}
+
+bool WriteAll(int fd, const QByteArray& data) {
+    const char* p = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t n = write(fd, p, static_cast<std::size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+// Puts `data` in place of the file at `path` in one rename. `old` is the
+// file found there (nullptr: none was), whose owner, group and mode the new
+// one keeps; when it cannot keep them, or something else has taken the
+// path's place meanwhile, nothing changes.
+bool ReplaceFile(const std::string& path, const QByteArray& data, const struct stat* old) {
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = path + "." + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".new";
+        // A new settings file gets the mode any new file of the user gets.
+        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, old ? 0600 : 0666);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, data);
+    if (ok && old != nullptr) {
+        // The owner first: a change of owner clears the set-id bits.
+        if (old->st_uid != geteuid() || old->st_gid != getegid())
+            ok = fchown(fd, old->st_uid, old->st_gid) == 0;
+        ok = ok && fchmod(fd, old->st_mode & 07777) == 0;
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (ok) {
+        struct stat now {};
+        const int seen = lstat(path.c_str(), &now);
+        if (old != nullptr)
+            ok = seen == 0 && now.st_dev == old->st_dev && now.st_ino == old->st_ino;
+        else
+            ok = seen != 0 && errno == ENOENT;
+    }
+    ok = ok && rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) unlink(temp.c_str());
+    return ok;
 }
 
 }  // namespace
@@ -83,8 +186,10 @@ std::string SettingsFilePath() {
 }
 
 std::string ReadSetting(const char* name, int selector) {
-    bool ok = false;
-    const QList<QByteArray> lines = ReadLines(SettingsFilePath(), &ok);
+    QByteArray data;
+    struct stat st {};
+    if (ReadRegularFile(SettingsFilePath(), true, &data, &st) != Found::File) return {};
+    const QList<QByteArray> lines = SplitLines(data);
     const QByteArray wanted = GroupName(selector);
     const QByteArray valueName(name);
     bool inGroup = false;
@@ -102,9 +207,15 @@ std::string ReadSetting(const char* name, int selector) {
 
 void WriteSetting(const char* name, const std::string& value, int selector) {
     const std::string path = SettingsFilePath();
-    bool ok = false;
-    QList<QByteArray> lines = ReadLines(path, &ok);
-    if (!ok) return;  // present but unreadable: rewriting it would lose what it holds
+    // Only a regular file that this user may write by its mode is replaced,
+    // never a link (nor what it leads to), a folder, a fifo or a device; a
+    // file that cannot be read cannot be rewritten without losing what it
+    // holds.
+    QByteArray data;
+    struct stat st {};
+    const Found found = ReadRegularFile(path, false, &data, &st);
+    if (found == Found::Unusable || (found == Found::File && !MayWriteByMode(st))) return;
+    QList<QByteArray> lines = SplitLines(data);
 
     const QByteArray wanted = GroupName(selector);
     const QByteArray valueName(name);
@@ -144,13 +255,12 @@ void WriteSetting(const char* name, const std::string& value, int selector) {
 
     const QString file = QString::fromStdString(path);
     if (!QDir().mkpath(QFileInfo(file).absolutePath())) return;
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly)) return;
+    QByteArray text;
     for (const QByteArray& line : lines) {
-        out.write(line);
-        out.write("\n");
+        text += line;
+        text += '\n';
     }
-    out.commit();  // on failure the old file stays as it was
+    ReplaceFile(path, text, found == Found::File ? &st : nullptr);  // on failure the old file stays as it was
 }
 
 }  // namespace pelmark

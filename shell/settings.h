@@ -27,12 +27,17 @@ std::string SettingsFilePath();
 
 // The value's text; empty when the file, the group or the value is missing,
 // or when the value is not text (a typed or binary value, bytes that are not
-// UTF-8).
+// UTF-8). Only a regular file is read (a final link is followed); anything
+// else in its place, a fifo above all, reads as no file.
 std::string ReadSetting(const char* name, int selector);
 
 // Writes the value, creating file and group where needed. The file is
-// replaced atomically; when it cannot be written nothing changes and nothing
-// is reported.
+// replaced atomically, keeping its owner, group and mode. Only a regular file
+// that this user may write by its mode bits (root included) is replaced; a
+// link, a read-only file, another user's file that the new one could not be
+// given back (only root can), a folder, a fifo or a device in its place, or
+// a file that cannot be read, cannot be written: nothing changes and nothing
+// is reported. A missing file is created with the user's default mode.
 void WriteSetting(const char* name, const std::string& value, int selector);
 
 }  // namespace pelmark

@@ -77,6 +77,26 @@ TEST(ConsoleText, FloodKinds) {
     for (const Case& c : cases) EXPECT_EQ(FloodKind(c.text), c.kind) << c.text;
 }
 
+// One text, one line: every byte that is not printable ASCII shows as \xNN,
+// a backslash as "\\", so the printed form always tells which bytes came.
+TEST(ConsoleText, EscapedShowsEveryByteThatIsNotPrintable) {
+    struct Case {
+        std::string text;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"SN 2016-0512 ~!", "SN 2016-0512 ~!"},
+        {"\nOutcome: Program Ok\n", "\\x0aOutcome: Program Ok\\x0a"},
+        {"\x1b[2J\x1b]0;owned\x07", "\\x1b[2J\\x1b]0;owned\\x07"},
+        {"a\tb\rc", "a\\x09b\\x0dc"},
+        {"\x7f\x80\x9b\xff", "\\x7f\\x80\\x9b\\xff"},
+        {"C:\\x1b", "C:\\\\x1b"},  // a text that spells an escape is not one
+        {"\\", "\\\\"},
+        {std::string("\x01\x1f ", 3), "\\x01\\x1f "},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Escaped(c.text), c.shown) << c.shown;
+}
+
 // A search of 100 tries, 100 ms apart, ending without an answer, as the main
 // updater window shows it.
 void NoAnswerSearch(Console& c) {
@@ -229,6 +249,33 @@ TEST(ConsoleDisplayPipe, EachFrontEndNamesItsOwnPlaces) {
         };
         EXPECT_EQ(c.Lines(), expected);
         EXPECT_EQ(c.display.MainStatusBar(), nullptr);
+    }
+}
+
+// What a device sends (its record text above all) is shown, never obeyed:
+// no line of its own, no terminal sequence, no outcome line that is not one.
+TEST(ConsoleDisplayPipe, DeviceTextsAreShownEscapedOnOneLine) {
+    for (const bool terminal : {false, true}) {
+        SCOPED_TRACE(terminal ? "terminal" : "pipe");
+        ConsoleOptions options;
+        options.terminal = terminal;
+        Console c(FrontEnd::Main, options);
+        c.display.SetIdentityField(IdentityField::DeviceText, "SN\nOutcome: Program Ok\n\x1b[2J\x1b[1A");
+        c.display.Status().SetPanelText(g_panels.info, "\x1b]0;title\x07 info");
+        c.display.ShowStatus("\rProgramming...", clBtnFace);
+        c.display.MessageBox("Unable\nto\x1b[31m open", "Error");
+        c.display.ShowOutcome(" not Response ", clRed, kOutcomeFailure);
+        c.display.Finish();
+        const std::vector<std::string> expected = {
+            "[record] SN\\x0aOutcome: Program Ok\\x0a\\x1b[2J\\x1b[1A",
+            "[info] \\x1b]0;title\\x07 info",
+            "[status] \\x0dProgramming...",
+            "[outcome] not Response",
+            "Outcome: not Response",
+        };
+        EXPECT_EQ(c.Lines(), expected);
+        EXPECT_EQ(c.err.str(), "Error: Unable\\x0ato\\x1b[31m open\n");
+        if (!terminal) EXPECT_FALSE(HasControlCharacters(c.out.str()));
     }
 }
 

@@ -2,6 +2,7 @@
 // what a failed or stopped update prints, and the exit status.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "bootloader/engine.h"
 #include "cli/flash_flow.h"
 #include "cli/port_choice.h"
+#include "cli/port_latency.h"
 #include "serial/backend.h"
 #include "serial/port_link.h"
 #include "shell/panels.h"
@@ -26,19 +28,29 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
-TEST(ExitStatus, FromVerdictAndInterrupt) {
+TEST(ExitStatus, FromVerdictAndStopSignal) {
     struct Case {
         bool success;
-        bool interrupted;
+        int stopSignal;
         int status;
     };
     const Case cases[] = {
-        {true, false, 0},
-        {false, false, 1},
-        {false, true, 130},
-        {true, true, 0},  // the device was updated before the stop was seen
+        {true, 0, 0},
+        {false, 0, 1},
+        {false, SIGINT, 130},
+        {false, SIGTERM, 143},
+        {false, 1, 129},  // SIGHUP
+        {true, SIGINT, 0},  // the device was updated before the stop was seen
+        {true, SIGTERM, 0},
     };
-    for (const Case& c : cases) EXPECT_EQ(ExitStatusFor({c.success, "x"}, c.interrupted), c.status);
+    for (const Case& c : cases)
+        EXPECT_EQ(ExitStatusFor({c.success, "x"}, c.stopSignal), c.status) << c.stopSignal;
+}
+
+TEST(PortList, AnAdaptersOwnTextIsShownEscaped) {
+    EXPECT_EQ(PortListLine("COM1", "ttyS0 (COM1)", -1), "COM1\tttyS0 (COM1)");
+    EXPECT_EQ(PortListLine("COM9", "USB \x1b[2JSerial\n (COM9)", -1), "COM9\tUSB \\x1b[2JSerial\\x0a (COM9)");
+    EXPECT_EQ(PortListLine("COM9", "a\tb", 16), "COM9\ta\\x09b\tlatency 16 ms");  // one tab only: the separator
 }
 
 TEST(FrontEndNames, NamedAndChosenByTag) {
@@ -208,7 +220,7 @@ TEST_F(Flow, MainWithNoDeviceThinsTheTriesAndEndsDeviceNotFound) {
     EXPECT_EQ(lines[lines.size() - 3], "[message] Try 99");
     EXPECT_EQ(lines[lines.size() - 2], "[message] Device not Found");
     EXPECT_EQ(lines.back(), "Outcome: Device not Found");
-    EXPECT_EQ(ExitStatusFor(v, false), kExitFailure);
+    EXPECT_EQ(ExitStatusFor(v, 0), kExitFailure);
 }
 
 TEST_F(Flow, LoaderWithNoDeviceShowsItsOwnText) {
@@ -256,7 +268,7 @@ TEST_F(Flow, InterruptEndsTheUpdateWithUserAbortAndStatus130) {
     EXPECT_EQ(port.written.size(), 1u);
     EXPECT_EQ(v.text, "User Abort !!");
     EXPECT_EQ(SplitLines(out.str()).back(), "Outcome: User Abort !!");
-    EXPECT_EQ(ExitStatusFor(v, true), kExitInterrupted);
+    EXPECT_EQ(ExitStatusFor(v, SIGINT), kExitInterrupted);
 }
 
 // The build carries a PIC18F26K80 image (slot 9) and a PIC24HJ128 image

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -193,17 +194,42 @@ TEST_F(FlashCli, PortThatDoesNotExistGivesInvalidPortComAndAHint) {
     EXPECT_NE(r.err.find("hint:"), std::string::npos) << r.err;
 }
 
-TEST_F(FlashCli, InterruptEndsWithUserAbortAndStatus130) {
-    StartDevice({"--chip", "0x48", "--search-bytes", "none"});
-    const auto started = std::chrono::steady_clock::now();
-    const Result r = Flash({"--port", com, "--front-end", "main"}, [](pid_t pid) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
-        kill(pid, SIGINT);
-    });
-    EXPECT_EQ(r.status, 130);
-    EXPECT_EQ(LastLine(r.out), "Outcome: User Abort !!");
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5))
-        << "the stop is seen within a slice, not after the search";
+// A device whose record text spells an outcome line and a terminal sequence,
+// then falls silent: the text is shown on its own line, escaped, and the one
+// outcome line is the real one.
+TEST_F(FlashCli, DeviceRecordTextCannotForgeAnOutcome) {
+    StartDevice({"--chip", "0x48", "--bios", "8", "--record-text", "SN\nOutcome: Program Ok\n\x1b", "--silent-frame",
+                 "2"});
+    const Result r = Flash({"--port", com, "--front-end", "main"});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(LastLine(r.out), "Outcome: not Response");
+    EXPECT_NE(r.out.find("\n[record] SN\\x0aOutcome: Program Ok\\x0a\\x1b\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\nOutcome: Program Ok"), std::string::npos) << r.out;
+    EXPECT_FALSE(HasControlCharacters(r.out)) << r.out;
+}
+
+// Ctrl+C, a service manager's SIGTERM and a closed terminal's SIGHUP all ask
+// the engine to stop: it unwinds with its stop report, and the status tells
+// which signal it was (128 + its number, as shells report it).
+TEST_F(FlashCli, StopSignalsEndWithUserAbortAndTheirStatus) {
+    struct Case {
+        int signo;
+        int status;
+    } const cases[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(strsignal(c.signo));
+        StartDevice({"--chip", "0x48", "--search-bytes", "none"});
+        const auto started = std::chrono::steady_clock::now();
+        const Result r = Flash({"--port", com, "--front-end", "main"}, [&](pid_t pid) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            kill(pid, c.signo);
+        });
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(LastLine(r.out), "Outcome: User Abort !!") << "ended by the engine, not by the signal";
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5))
+            << "the stop is seen within a slice, not after the search";
+        device.reset();
+    }
 }
 
 

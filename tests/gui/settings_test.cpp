@@ -129,6 +129,21 @@ TEST_F(SettingsStore, UnwritableFileChangesNothingSilently) {
     EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
 
+TEST_F(SettingsStore, ReadsARegularFileOnly) {
+    // A link is followed for reading: the file it leads to is read.
+    WriteFile(dir_.path() + "/real.ini", "[HKEY_LOCAL_MACHINE/Software/Norvane/Pelmark]\ncom=6\n");
+    ASSERT_EQ(symlink("real.ini", settingsFile_.c_str()), 0);
+    EXPECT_EQ(ReadSetting("com", 0), "6");
+    // A fifo would block the program's start: it reads as no file at all.
+    const std::string fifo = dir_.path() + "/fifo.ini";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(symlink("fifo.ini", (dir_.path() + "/to-fifo.ini").c_str()), 0);
+    for (const std::string& path : {fifo, dir_.path() + "/to-fifo.ini"}) {
+        setenv("PELMARK_SETTINGS", path.c_str(), 1);
+        EXPECT_EQ(ReadSetting("com", 0), "") << path;
+    }
+}
+
 TEST_F(SettingsStore, WriteReplacesTheFileAtomically) {
     WriteSetting("com", "1", 0);
     struct stat before {};

@@ -7,6 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <sstream>
+
 #include "frontends/loader_window.h"
 #include "frontends/port_dialog.h"
 #include "frontends/updater_window.h"
@@ -120,6 +123,47 @@ TEST_F(StartUp, SingleInstanceGuard) {
     first.Release();
     SingleInstanceGuard third;
     EXPECT_EQ(third.Acquire(kInstanceLockName), SingleInstanceGuard::Result::Acquired);
+}
+
+// A lock that cannot be taken for another reason than a running instance is
+// reported on standard error, and the program goes on without it.
+TEST_F(StartUp, GuardThatCannotBeTakenIsReportedAndTheProgramGoesOn) {
+    WriteFile(dir_.path() + "/plain-file", "x");
+    mkdir((dir_.path() + "/runtime").c_str(), 0700);
+    mkdir((dir_.path() + "/runtime/PELMARK.MUTEX").c_str(), 0700);  // a folder where the lock file goes
+    mkdir((dir_.path() + "/linked").c_str(), 0700);
+    ASSERT_EQ(symlink((dir_.path() + "/elsewhere").c_str(), (dir_.path() + "/linked/PELMARK.MUTEX").c_str()), 0);
+    struct Case {
+        std::string runtime;
+        const char* reason;
+    } const cases[] = {
+        {dir_.path() + "/plain-file", "Not a directory"},
+        {dir_.path() + "/missing", "No such file or directory"},
+        {dir_.path() + "/runtime", "Is a directory"},
+        {dir_.path() + "/linked", "Too many levels of symbolic links"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.runtime);
+        setenv("XDG_RUNTIME_DIR", c.runtime.c_str(), 1);
+        SingleInstanceGuard guard;
+        std::ostringstream err;
+        EXPECT_TRUE(TakeInstanceGuard(guard, err));
+        EXPECT_FALSE(guard.Held());
+        const std::string text = err.str();
+        EXPECT_NE(text.find(c.runtime + "/PELMARK.MUTEX"), std::string::npos) << text;
+        EXPECT_NE(text.find(c.reason), std::string::npos) << text;
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    }
+    EXPECT_EQ(ReadFile(dir_.path() + "/plain-file"), "x");
+
+    // A lock taken, and one held by a running instance, say nothing.
+    setenv("XDG_RUNTIME_DIR", dir_.path().c_str(), 1);
+    SingleInstanceGuard first, second;
+    std::ostringstream err;
+    EXPECT_TRUE(TakeInstanceGuard(first, err));
+    EXPECT_TRUE(first.Held());
+    EXPECT_FALSE(TakeInstanceGuard(second, err));
+    EXPECT_EQ(err.str(), "");
 }
 
 TEST_F(StartUp, GuardOfAProcessThatDiedIsFree) {

@@ -30,6 +30,51 @@ protected:
     }
 };
 
+// The longest texts the status-bar panels were designed for fit inside their
+// panels' fixed widths, frame and indent taken off: the longest COM name in
+// the 50-pixel port panel, the longest "Found" text in the device panel.
+TEST_F(Windows, DesignedTextsFitTheirStatusBarPanels) {
+    struct Panel {
+        const char* window;
+        QtStatusBar* bar;
+        int index;
+        int width;
+        const char* text;
+    };
+    // A desktop whose own font is larger than the layouts' (10 points).
+    const QFont desktop = QApplication::font();
+    QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 10));
+    struct Restore {
+        QFont font;
+        ~Restore() { QApplication::setFont(font); }
+    } restore{desktop};
+    auto* main = new TForm1("PLAIN 1.0");
+    auto* upgrade = new TForm5("VRN 1C 01.04.03.00");
+    main->show();
+    upgrade->show();
+    const Panel panels[] = {
+        {"main", &main->StatusBar1(), 0, 50, "COM257"},
+        {"main", &main->StatusBar1(), 2, 100, "Found 18F26k80"},
+        {"upgrade", &upgrade->StatusBar1(), 0, 50, "COM257"},
+        {"upgrade", &upgrade->StatusBar1(), 3, 140, "Found 18F26k80"},
+    };
+    for (const Panel& p : panels) {
+        QLabel* label = p.bar->Panel(p.index);
+        ASSERT_NE(label, nullptr);
+        label->setText(QString::fromLatin1(p.text));
+        label->ensurePolished();
+
+        const QRect inner = label->contentsRect().adjusted(label->margin() + std::max(0, label->indent()), 0,
+                                                            -label->margin(), 0);
+        const int needed = QFontMetrics(label->font()).horizontalAdvance(label->text());
+        EXPECT_EQ(label->width(), p.width) << p.window << " panel " << p.index;
+        EXPECT_LE(needed, inner.width()) << p.window << " panel " << p.index << ": \"" << p.text << "\" needs "
+                                         << needed << " px, the panel has " << inner.width() << " px inside ("
+                                         << label->font().family().toStdString() << " "
+                                         << label->font().pixelSize() << " px)";
+    }
+}
+
 // ---- Main updater window ------------------------------------------------------
 
 TEST_F(Windows, MainWindowCreationReadsThePortAndShowsIt) {
