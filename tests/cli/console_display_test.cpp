@@ -275,7 +275,9 @@ TEST(ConsoleDisplayPipe, DeviceTextsAreShownEscapedOnOneLine) {
         };
         EXPECT_EQ(c.Lines(), expected);
         EXPECT_EQ(c.err.str(), "Error: Unable\\x0ato\\x1b[31m open\n");
-        if (!terminal) EXPECT_FALSE(HasControlCharacters(c.out.str()));
+        if (!terminal) {
+            EXPECT_FALSE(HasControlCharacters(c.out.str()));
+        }
     }
 }
 
