@@ -42,7 +42,7 @@ struct ProtocolState {
     // last set this to 0: a frame's verdict is its own only when it is the
     // one verdict of its wait.
     std::uint16_t verdicts = 0;
-    // Slices the last wait that ended with a verdict took, the last included.
+    // Slices of the last wait up to the one that ended it (its verdict's).
     int verdictSlice = 0;
 };
 

@@ -168,6 +168,10 @@ INSTANTIATE_TEST_SUITE_P(
               {"--late-entry-ms", "2100", "--slow-frame", "1", "--slow-count", "100", "--slow-ms", "100",
                "--silent-frame", "8"},
               "main", "not Response", 1, 2 * kReplyWait, 2 * kReplyWait + 1000 + kSlack},
+        Fault{"late_entry_verdict_every_reply_late_vanish_at_the_last_eeprom_byte", kPic18,
+              {"--late-entry-ms", "2100", "--slow-frame", "1", "--slow-count", "100", "--slow-ms", "100",
+               "--vanish-frame", "8"},
+              "loader", "not Response", 1, 2 * kReplyWait, 2 * kReplyWait + 1000 + kSlack, true},
         // Stray "K" and "N" bytes beside a reply, in the same read.
         Ok("stray_k_after_a_refused_row", kPic18, {"--nak-frame", "2", "--stray-frame", "2", "--stray-after", "K"}),
         Ok("stray_k_before_a_refused_row", kPic18, {"--nak-frame", "3", "--stray-frame", "3", "--stray-before", "K"}),
