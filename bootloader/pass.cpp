@@ -80,13 +80,16 @@ int PrgMode(ProgressBar& progress, StatusBar& status) {
         status.SetPanelText(g_panels.info, text);
     }
 
+    ForgetLastFrame();
     if (proto.identityRecordSeen && proto.identity.bios >= 5) {
         status.SetPanelText(g_panels.message, "Entry in PrgMode");
         proto.acknowledged = false;
         proto.refused = false;
         std::uint8_t entry = kEntryByte;
         ComPortWrite(g_portIndex, &entry, 1);
-        WaitReply(2000);  // the bootloader enters programming either way
+        // The bootloader enters programming either way; an answer that has
+        // not come yet may still come, and be taken for a frame's.
+        if (WaitReply(2000) == kReplyTimeout) g_verdictsInDoubt = true;
     }
 
     if (display) display->ShowStatus(" Programming... ", clBtnFace);
@@ -107,6 +110,13 @@ int PrgMode(ProgressBar& progress, StatusBar& status) {
             ShowPassError(r);
             return 0;
         }
+    }
+    // A verdict after the last frame belongs to no frame: the verdicts of
+    // this pass may each have been taken for the frame after their own.
+    r = ConfirmLastFrame();
+    if (r != kOk) {
+        ShowPassError(r);
+        return 0;
     }
 
     progress.SetPosition(0);
@@ -148,6 +158,8 @@ void ResetEngineState() {
     g_alternateSearch = false;
     g_multiImage = false;
     SetFastVerdicts(false);
+    g_framesRepeatable = true;
+    ForgetLastFrame();
 }
 
 }  // namespace pelmark

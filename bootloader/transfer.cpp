@@ -36,6 +36,7 @@ std::int16_t TransferProgram(ProgressBar& progress, StatusBar& status) {
     PassState& p = g_pass;
     ImageTableEntry& img = p.image;
     const bool masked = img.plain == 0;
+    g_framesRepeatable = true;
 
     // The jump to the bootloader replaces the image's own reset vector; the
     // change stays in the image held in memory.
@@ -107,6 +108,7 @@ std::int16_t WriteTrailerRow(StatusBar& status) {
     const ImageTableEntry& img = p.image;
     const bool masked = img.plain == 0;
     if (Showing() != FrontEnd::Loader) status.SetPanelText(g_panels.message, "Fix Program");
+    g_framesRepeatable = true;
 
     const std::uint8_t mask = masked ? Mask(p.addressLimit) : 0;
     std::uint8_t* frame = g_frameBuffer;
@@ -126,6 +128,7 @@ std::int16_t WriteEeprom(ProgressBar& progress, StatusBar& status) {
     const bool showText = Showing() != FrontEnd::Loader;
     progress.SetPosition(0);
     progress.SetMax(img.eepromCount);
+    g_framesRepeatable = false;  // the device pages EEPROM frames by their order
     std::uint8_t* frame = g_frameBuffer;
     for (std::int32_t i = 0; i < img.eepromCount; ++i) {
         if (showText) {

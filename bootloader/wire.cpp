@@ -115,8 +115,10 @@ void ParseReplyByte(std::uint8_t b) {
                 p.identity = p.pending;
                 p.identityRecordSeen = p.pendingRecordSeen;
                 p.acknowledged = true;
+                ++p.verdicts;
             } else if (b == 'N') {
                 p.refused = true;
+                ++p.verdicts;
             } else if (b == 'V') {
                 p.pendingRecordSeen = true;
                 p.pending.bios = 1;
@@ -199,6 +201,7 @@ std::int16_t WaitReply(int ms) {
             ParseReplies();
         }
         if (g_stopRequest.exchange(false)) return kReplyStop;
+        g_protocol.verdictSlice = i + 1;
         if (g_protocol.acknowledged) {
             g_protocol.acknowledged = false;
             return kReplyAck;
@@ -217,26 +220,120 @@ std::uint8_t FrameChecksum(const std::uint8_t* bytes, int count) {
     return static_cast<std::uint8_t>(0x100 - sum);
 }
 
+namespace {
+
+constexpr int kFrameWaitMs = 2000;
+constexpr int kFrameWaitSlices = kFrameWaitMs / kSliceMs;
+
+// The last frame counted as written, checksum included.
+struct KeptFrame {
+    std::uint8_t bytes[kFrameBufferSize + 8];
+    int count = 0;  // 0: none
+    bool repeatable = false;
+};
+KeptFrame g_lastFrame;
+// Slices from the send to the verdict, for the last two frames written.
+int g_turnaround[2] = {0, 0};
+
+// One send and its wait. `clean`: the verdict is the frame's own beyond
+// doubt, that is nothing was left from earlier waits and the wait's read held
+// one verdict byte.
+std::int16_t Exchange(const std::uint8_t* bytes, int count, bool* clean) {
+    g_protocol.verdicts = 0;
+    ParseReplies();  // whatever is still pending: it belongs to no frame sent now
+    const bool leftover = g_protocol.verdicts != 0;
+    g_protocol.acknowledged = false;
+    g_protocol.refused = false;
+    g_protocol.verdicts = 0;
+    ComPortWrite(g_portIndex, bytes, static_cast<std::uint32_t>(count));
+    const std::int16_t r = WaitReply(kFrameWaitMs);
+    *clean = !leftover && g_protocol.verdicts == 1;
+    return r;
+}
+
+void ShowResend(int attempt) {
+    // The main updater window's status bar counts the resends.
+    Display* d = CurrentDisplay();
+    if (StatusBar* bar = d ? d->MainStatusBar() : nullptr) {
+        char text[24];
+        std::snprintf(text, sizeof text, "Resend %d", attempt);
+        bar->SetPanelText(g_panels.message, text);
+        bar->Repaint();
+    }
+}
+
+}  // namespace
+
+bool g_framesRepeatable = true;
+bool g_verdictsInDoubt = false;
+
+void ForgetLastFrame() {
+    g_lastFrame.count = 0;
+    g_turnaround[0] = g_turnaround[1] = 0;
+    g_verdictsInDoubt = false;
+}
+
 std::int16_t SendFrame(std::uint8_t* buffer, int count) {
     buffer[count] = FrameChecksum(buffer, count);
+    // Set when a verdict could have been the kept frame's: that frame goes
+    // again first, and must draw a verdict of its own.
+    bool previousFirst = false;
     for (int attempt = 0;; ++attempt) {
-        g_protocol.acknowledged = false;
-        g_protocol.refused = false;
-        ComPortWrite(g_portIndex, buffer, static_cast<std::uint32_t>(count + 1));
-        const std::int16_t r = WaitReply(2000);
-        if (r == kReplyStop) return kStopped;
-        if (r == kReplyAck) return kOk;
-        if (r == kReplyTimeout) return kNoReply;
-        // Refused: the main updater window's status bar counts the resends.
-        Display* d = CurrentDisplay();
-        if (StatusBar* bar = d ? d->MainStatusBar() : nullptr) {
-            char text[24];
-            std::snprintf(text, sizeof text, "Resend %d", attempt);
-            bar->SetPanelText(g_panels.message, text);
-            bar->Repaint();
+        bool clean = false;
+        std::int16_t r;
+        if (previousFirst) {
+            if (!g_lastFrame.repeatable) return kRefused;
+            r = Exchange(g_lastFrame.bytes, g_lastFrame.count, &clean);
+            if (r == kReplyStop) return kStopped;
+            if (r == kReplyTimeout) return kNoReply;
+            if (r == kReplyAck && clean) previousFirst = false;
+            if (!clean) g_verdictsInDoubt = true;
         }
+        if (!previousFirst) {
+            r = Exchange(buffer, count + 1, &clean);
+            if (r == kReplyStop) return kStopped;
+            if (r == kReplyTimeout) return kNoReply;
+            if (r == kReplyAck && clean) {
+                std::memcpy(g_lastFrame.bytes, buffer, static_cast<std::size_t>(count + 1));
+                g_lastFrame.count = count + 1;
+                g_lastFrame.repeatable = g_framesRepeatable;
+                g_turnaround[1] = g_turnaround[0];
+                g_turnaround[0] = g_protocol.verdictSlice;
+                return kOk;
+            }
+            // Refused, or a verdict that may not be this frame's: it is not
+            // written. A second verdict may also be the late one of the frame
+            // before, whose own verdict was then taken from another.
+            if (!clean) g_verdictsInDoubt = true;
+            if (g_verdictsInDoubt && g_lastFrame.count > 0) previousFirst = true;
+        }
+        ShowResend(attempt);
         if (attempt >= 4) return kRefused;
     }
+}
+
+std::int16_t ConfirmLastFrame() {
+    if (g_verdictsInDoubt && g_lastFrame.count > 0) {
+        const int count = g_lastFrame.count - 1;
+        std::memcpy(g_frameBuffer, g_lastFrame.bytes, static_cast<std::size_t>(count));
+        const std::int16_t r = SendFrame(g_frameBuffer, count);
+        if (r != kOk) return r;
+    }
+    // A verdict that trails the one taken comes about one device turnaround
+    // after it: listen twice the longer of the last two, at least 20 ms, but
+    // no longer than the last frame's own wait had left.
+    const int turnaround = g_turnaround[0] > g_turnaround[1] ? g_turnaround[0] : g_turnaround[1];
+    int slices = 2 * turnaround;
+    if (slices < 4) slices = 4;
+    const int left = kFrameWaitSlices - g_turnaround[0];
+    if (slices > left) slices = left;
+    if (slices < 1) return kOk;
+    g_protocol.acknowledged = false;
+    g_protocol.refused = false;
+    const std::int16_t r = WaitReply(slices * kSliceMs);
+    if (r == kReplyStop) return kStopped;
+    if (r != kReplyTimeout) return kRefused;
+    return kOk;
 }
 
 int BuildCommandFrame(std::uint8_t command, const std::uint8_t* payload, std::uint8_t length,

@@ -38,6 +38,12 @@ struct ProtocolState {
     ParserState parser = ParserState::Idle;
     std::uint8_t recordLength = 0;
     std::int16_t recordIndex = 0;
+    // Verdict bytes ("K" or "N" outside a record) parsed since the sender
+    // last set this to 0: a frame's verdict is its own only when it is the
+    // one verdict of its wait.
+    std::uint16_t verdicts = 0;
+    // Slices of the last wait up to the one that ended it (its verdict's).
+    int verdictSlice = 0;
 };
 
 extern ProtocolState g_protocol;
@@ -81,6 +87,29 @@ void ParseReplyByte(std::uint8_t b);
 std::int16_t WaitReply(int ms);
 std::uint8_t FrameChecksum(const std::uint8_t* bytes, int count);
 std::int16_t SendFrame(std::uint8_t* buffer, int count);
+// SendFrame keeps a copy of the last frame it counted as written, so that a
+// verdict found to be ambiguous at the next frame (a second verdict in one
+// wait, or one already waiting before the send) sends that frame again as
+// well. Program and trailer rows are written by address and may be sent again
+// at any time; EEPROM frames may not (the device counts their page from the
+// order of the index bytes), so an ambiguous verdict right after an EEPROM
+// frame ends the transfer as refused. Set before the frames it describes.
+extern bool g_framesRepeatable;
+// Forgets the kept frame and any doubt (a new pass begins).
+void ForgetLastFrame();
+// Set when a verdict of this pass was in doubt: the entry byte drew none
+// within its wait (it may still come, and be taken for a frame's), or a frame
+// drew an ambiguous one. While it is set, a refusal may be the late verdict
+// of the frame before, so that frame goes again too.
+extern bool g_verdictsInDoubt;
+// After the last frame of a pass. When the verdicts were in doubt, the kept
+// last frame goes once more and must be accepted, since the verdict taken for
+// it may have been the frame before's. Then it listens a few slices more,
+// out of what is left of that frame's 2000 ms wait, for a verdict that belongs
+// to no frame (then some verdict of the pass was taken for another frame's).
+// kOk when the line stayed quiet; kRefused when a verdict came; SendFrame's
+// codes for the frame sent again; kStopped on a stop request.
+std::int16_t ConfirmLastFrame();
 void SendUnlockFrame();
 void SendCommand4();
 void ShowPassError(std::int16_t code);

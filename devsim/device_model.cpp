@@ -190,8 +190,10 @@ void DeviceModel::ByteAtBoundary(std::uint8_t b, std::vector<std::uint8_t>& out)
         return;
     }
     if (b == kEntryByte) {
+        const bool late = config_.lateEntryMs != 0 && !faultsEnded_;
+        if (late) replyDelay_ = std::max(replyDelay_, config_.lateEntryMs);
         Reply(out, {'K'});
-        Log(FrameKind::Entry, b, 1, Verdict::Accept);
+        Log(FrameKind::Entry, b, 1, Verdict::Accept, late ? "late" : "");
         return;
     }
     if (b == kCommand4) {
@@ -392,9 +394,22 @@ void DeviceModel::SendIdentity(std::uint8_t searchByte, std::vector<std::uint8_t
 }
 
 void DeviceModel::Reply(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& bytes) {
+    const bool stray = strayNow_ && !faultsEnded_;
+    strayNow_ = false;
+    if (stray) out.insert(out.end(), config_.strayBefore.begin(), config_.strayBefore.end());
     if (!faultsEnded_) AppendNoise(out, config_.garbageBefore);
     out.insert(out.end(), bytes.begin(), bytes.end());
     if (!faultsEnded_) AppendNoise(out, config_.garbageAfter);
+    if (stray) {
+        std::vector<std::uint8_t>& to = config_.strayMs == 0 ? out : strayHeld_;
+        to.insert(to.end(), config_.strayAfter.begin(), config_.strayAfter.end());
+    }
+}
+
+std::uint32_t DeviceModel::TakeStray(std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    bytes.swap(strayHeld_);
+    return config_.strayMs;
 }
 
 // Line noise from a fixed sequence (the same run gives the same bytes),
@@ -438,6 +453,7 @@ std::uint32_t DeviceModel::FrameAddress() const {
 }
 
 void DeviceModel::EndFrame() {
+    strayNow_ = false;
     frame_.clear();
     pending_ = Pending::None;
     expected_ = 0;
@@ -445,6 +461,7 @@ void DeviceModel::EndFrame() {
 
 DeviceModel::Injection DeviceModel::CountDataFrame() {
     const std::uint32_t n = ++dataFramesSeen_;
+    strayNow_ = false;
     if (faultsEnded_) return Injection::None;
     // Frames first..first+count-1 (count 0: every frame from first on).
     auto within = [n](std::uint32_t first, std::uint32_t count) {
@@ -456,6 +473,7 @@ DeviceModel::Injection DeviceModel::CountDataFrame() {
     }
     if (within(config_.silentFrame, config_.silentCount)) return Injection::Silent;
     if (within(config_.slowFrame, config_.slowCount)) replyDelay_ = config_.slowMs;
+    strayNow_ = config_.strayCount != 0 && within(config_.strayFrame, config_.strayCount);
     if (config_.nakCount != 0 && within(config_.nakFrame, config_.nakCount)) return Injection::Refuse;
     return Injection::None;
 }

@@ -78,6 +78,17 @@ struct DeviceConfig {
     // no updater can tell those from replies.
     std::uint32_t garbageBefore = 0;
     std::uint32_t garbageAfter = 0;
+    // Verdicts that belong to no frame: the entry byte's "K" leaves
+    // lateEntryMs late (replies after it queue behind it); the replies of data
+    // frames strayFrame .. strayFrame + strayCount - 1 carry strayBefore
+    // before them and strayAfter after them ("K", "N" or any bytes), the
+    // latter strayMs after the reply when that is not 0 (see TakeStray).
+    std::uint32_t lateEntryMs = 0;
+    std::uint32_t strayFrame = 0;
+    std::uint32_t strayCount = 1;
+    std::string strayBefore;
+    std::string strayAfter;
+    std::uint32_t strayMs = 0;
     // The "R" record as sent: its length byte, and how many data bytes follow
     // it. Fewer than the length: the record breaks off there, without its
     // closing "K". More: filler bytes (0) follow the declared data, then "K".
@@ -146,6 +157,10 @@ public:
     // How long the replies of the last Feed must be held back (a slow frame
     // was among its frames), in milliseconds; 0 for at once. Resets to 0.
     std::uint32_t TakeReplyDelay();
+    // Stray bytes of the last Feed that leave after its replies, and how many
+    // milliseconds after them (strayMs); `bytes` is left empty when there are
+    // none. Resets.
+    std::uint32_t TakeStray(std::vector<std::uint8_t>& bytes);
     // True once the vanish frame has arrived: the device is gone.
     bool Vanished() const { return vanished_; }
 
@@ -195,6 +210,8 @@ private:
     bool faultsEnded_ = false;
     bool vanished_ = false;
     std::uint32_t replyDelay_ = 0;
+    bool strayNow_ = false;  // the reply being made gets the stray bytes
+    std::vector<std::uint8_t> strayHeld_;
     std::uint32_t noiseState_ = 0x2545F491u;
 
     std::uint32_t dataFramesSeen_ = 0;

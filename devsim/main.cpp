@@ -301,6 +301,12 @@ struct Options {
     bool refuseSearch = false;
     std::uint32_t garbageBefore = 0;
     std::uint32_t garbageAfter = 0;
+    std::uint32_t lateEntryMs = 0;
+    std::uint32_t strayFrame = 0;
+    std::uint32_t strayCount = 1;
+    std::string strayBefore;
+    std::string strayAfter;
+    std::uint32_t strayMs = 0;
     std::optional<std::string> recordLength;
     std::optional<std::uint32_t> recordBytes;
     bool realtime = false;
@@ -489,7 +495,11 @@ private:
                         EmitEvents(std::move(events));
                     } else {
                         const auto reply = model_.Feed(buffer, count);
-                        Hold(reply, model_.TakeReplyDelay());
+                        const std::uint32_t delay = model_.TakeReplyDelay();
+                        Hold(reply, delay);
+                        std::vector<std::uint8_t> stray;
+                        const std::uint32_t strayMs = model_.TakeStray(stray);
+                        Hold(stray, delay + strayMs);
                     }
                     EmitEvents();
                     if (dataFrames_ != before) sawDataFrame = true;
@@ -690,6 +700,18 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0u, 4096u));
     app.add_option("--garbage-after", o.garbageAfter, "Send that many noise bytes after every reply")
         ->check(CLI::Range(0u, 4096u));
+    app.add_option("--late-entry-ms", o.lateEntryMs,
+                   "Answer the entry byte that many milliseconds late; replies after it queue behind")
+        ->check(CLI::Range(0u, 600000u));
+    app.add_option("--stray-frame", o.strayFrame,
+                   "Send --stray-before / --stray-after beside the reply to data frame N")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--stray-count", o.strayCount, "... for that many frames from --stray-frame on")
+        ->capture_default_str()->check(CLI::PositiveNumber);
+    app.add_option("--stray-before", o.strayBefore, "Bytes sent just before the reply (\"K\", \"N\", ...)");
+    app.add_option("--stray-after", o.strayAfter, "Bytes sent after the reply (\"K\", \"N\", ...)");
+    app.add_option("--stray-ms", o.strayMs, "Send the --stray-after bytes that many milliseconds after the reply")
+        ->check(CLI::Range(0u, 600000u));
     app.add_option("--record-length", o.recordLength, "Length byte of the \"R\" record (default 28)")
         ->check(NumberUpTo(0xFF));
     app.add_option("--record-bytes", o.recordBytes,
@@ -754,6 +776,12 @@ int main(int argc, char** argv) {
     config.refuseSearch = o.refuseSearch;
     config.garbageBefore = o.garbageBefore;
     config.garbageAfter = o.garbageAfter;
+    config.lateEntryMs = o.lateEntryMs;
+    config.strayFrame = o.strayFrame;
+    config.strayCount = o.strayCount;
+    config.strayBefore = o.strayBefore;
+    config.strayAfter = o.strayAfter;
+    config.strayMs = o.strayMs;
     if (o.recordLength) config.recordLength = Byte(*o.recordLength);
     config.recordBytes = o.recordBytes;
     if (!ParseSearchBytes(o.searchBytes, config)) {

@@ -93,6 +93,13 @@ std::vector<RealtimeLine::Reply> RealtimeLine::Receive(DeviceModel& model, const
             exchanges_.back().repliedAt = since(txFree_);
         }
         replies.push_back({txFree_, std::move(reply)});
+        // Stray bytes told to trail the reply (fault injection).
+        std::vector<std::uint8_t> stray;
+        const double strayLate = static_cast<double>(model.TakeStray(stray)) / 1000.0;
+        if (!stray.empty()) {
+            txFree_ = txFree_ + Span(strayLate) + byteTime * static_cast<Clock::rep>(stray.size());
+            replies.push_back({txFree_, std::move(stray)});
+        }
     }
     rxFree_ = arrived;
     if (lost_ > 0) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -52,6 +53,10 @@ enum RecordType : std::uint8_t {
     kExtendedLinear = 0x04,
 };
 
+// The longest record: ':', then length, offset (2), type, 255 data bytes
+// and checksum as two digits each.
+constexpr std::size_t kLongestRecord = 1 + 2 * (1 + 2 + 1 + 255 + 1);
+
 class Parser {
 public:
     explicit Parser(const std::string& name) : name_(name) {}
@@ -61,23 +66,59 @@ public:
         while (pos < text.size()) {
             std::size_t end = text.find('\n', pos);
             if (end == std::string_view::npos) end = text.size();
-            std::string_view line = text.substr(pos, end - pos);
+            Line(text.substr(pos, end - pos));
             pos = end + 1;
-            ++line_;
-            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-            if (line.empty()) continue;
-            if (ended_) Fail("data after the end-of-file record");
-            Record(line);
         }
+        return Finish();
+    }
+
+    // Reads line by line, never holding more than one record's line.
+    Memory Run(std::istream& in) {
+        std::string line;
+        line.reserve(kLongestRecord + 2);
+        std::streambuf* buffer = in.rdbuf();
+        bool more = buffer != nullptr;
+        while (more) {
+            line.clear();
+            for (;;) {
+                const auto c = buffer->sbumpc();
+                if (c == std::char_traits<char>::eof()) {
+                    more = false;
+                    break;
+                }
+                if (c == '\n') break;
+                if (line.size() > kLongestRecord) {  // room for a CR
+                    ++line_;
+                    Fail("line longer than any record (more than " + std::to_string(kLongestRecord) +
+                         " characters)");
+                }
+                line += static_cast<char>(c);
+            }
+            if (more || !line.empty()) Line(line);
+        }
+        return Finish();
+    }
+
+private:
+    [[noreturn]] void Fail(const std::string& message) const { throw Error(name_, line_, message); }
+
+    void Line(std::string_view line) {
+        ++line_;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.empty()) return;
+        if (line.size() > kLongestRecord)
+            Fail("line longer than any record (more than " + std::to_string(kLongestRecord) + " characters)");
+        if (ended_) Fail("data after the end-of-file record");
+        Record(line);
+    }
+
+    Memory Finish() {
         if (!ended_) {
             if (line_ == 0) line_ = 1;
             Fail("no end-of-file record (type 01)");
         }
         return std::move(memory_);
     }
-
-private:
-    [[noreturn]] void Fail(const std::string& message) const { throw Error(name_, line_, message); }
 
     void Record(std::string_view line) {
         if (line.front() != ':') Fail("record does not start with ':' (found " + ShowChar(line.front()) + ")");
@@ -134,10 +175,13 @@ private:
     }
 
     // Segment addressing wraps within its 64 KB segment; linear addressing
-    // simply adds.
+    // simply adds, and may not run past the 4 GiB that addresses can name.
     std::uint32_t Address(std::uint32_t offset, std::uint32_t i) const {
         if (segmented_) return base_ + ((offset + i) & 0xFFFFu);
-        return base_ + offset + i;
+        const std::uint64_t address = std::uint64_t{base_} + offset + i;
+        if (address > 0xFFFFFFFFull)
+            Fail("data record runs past address 0xFFFFFFFF (the end of the 4 GiB address space)");
+        return static_cast<std::uint32_t>(address);
     }
 
     void Store(std::uint32_t address, std::uint8_t value) {
@@ -182,12 +226,17 @@ Error::Error(std::string file, int line, const std::string& message)
 Memory Parse(std::string_view text, const std::string& name) { return Parser(name).Run(text); }
 
 Memory Read(std::istream& in, const std::string& name) {
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Memory memory = Parser(name).Run(in);
     if (in.bad()) throw Error(name, 0, "read error");
-    return Parse(text, name);
+    return memory;
 }
 
 Memory ReadFile(const std::string& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (std::filesystem::is_directory(status)) throw Error(path, 0, "is a directory, not a HEX file");
+    if (std::filesystem::is_character_file(status) || std::filesystem::is_block_file(status))
+        throw Error(path, 0, "is a device, not a HEX file");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Error(path, 0, std::string("cannot open: ") + std::strerror(errno));
     return Read(in, path);

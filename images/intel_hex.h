@@ -37,7 +37,10 @@ private:
 // (extended linear address) are accepted; every record's checksum is checked.
 // Empty lines are skipped and a line may end in CR. The end-of-file record is
 // required and nothing but empty lines may follow it. An address given twice
-// with different data is an error. Throws Error.
+// with different data is an error, and so is a line longer than any record
+// (521 characters) and a data record that runs past address 0xFFFFFFFF.
+// Read takes the stream line by line and holds no more than one line of it.
+// ReadFile names a directory or a device for what it is. Throws Error.
 Memory Parse(std::string_view text, const std::string& name);
 Memory Read(std::istream& in, const std::string& name);
 Memory ReadFile(const std::string& path);

@@ -418,6 +418,54 @@ TEST(DeviceModelFaults, SilentFromAChosenFrameOn) {
                   });
 }
 
+TEST(DeviceModelFaults, StrayBytesBesideChosenReplies) {
+    // Frames 2 and 3 carry a "K" before and an "N" after their verdict; frame
+    // 3 is refused, so its reply reads "K" "N" "N".
+    DeviceConfig c = Config();
+    c.strayFrame = 2;
+    c.strayCount = 2;
+    c.strayBefore = "K";
+    c.strayAfter = "N";
+    c.nakFrame = 3;
+    const Bytes row0 = DataFrame(0x0000, Masked(Pattern(64, 1), 0x00));
+    const Bytes row1 = DataFrame(0x0040, Masked(Pattern(64, 2), 0x40));
+    ForEverySplit(c, Concat({row0, row1, row1, row1, {0xCC}}), {'K', 'K', 'K', 'N', 'K', 'N', 'N', 'K', 'K'},
+                  {"program 000000 64 K", "program 000040 64 K", "program 000040 64 N injected",
+                   "program 000040 64 K", "entry 0000CC 1 K"},
+                  [](const DeviceModel&) {});
+}
+
+TEST(DeviceModelFaults, LateEntryAndDelayedStrayBytesUntilTheFaultsEnd) {
+    DeviceConfig c = Config();
+    c.lateEntryMs = 2100;
+    c.strayFrame = 1;
+    c.strayCount = 5;
+    c.strayAfter = "K";
+    c.strayMs = 30;
+    DeviceModel m(c);
+    EXPECT_EQ(m.Feed(Bytes{0xCC}), Bytes{'K'});
+    EXPECT_EQ(m.TakeReplyDelay(), 2100u);
+    Bytes stray;
+    m.TakeStray(stray);
+    EXPECT_TRUE(stray.empty()) << "the entry byte is no data frame";
+    // The stray "K" of a data frame is held apart, to leave 30 ms after the reply.
+    EXPECT_EQ(m.Feed(DataFrame(0x0000, Masked(Pattern(64, 1), 0x00))), Bytes{'K'});
+    EXPECT_EQ(m.TakeStray(stray), 30u);
+    EXPECT_EQ(stray, Bytes{'K'});
+    m.TakeStray(stray);
+    EXPECT_TRUE(stray.empty()) << "taken once";
+    const auto events = m.TakeEvents();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(FormatEvent(events.front()), "entry 0000CC 1 K late");
+
+    m.EndFaults();
+    EXPECT_EQ(m.Feed(Bytes{0xCC}), Bytes{'K'});
+    EXPECT_EQ(m.TakeReplyDelay(), 0u);
+    EXPECT_EQ(m.Feed(DataFrame(0x0040, Masked(Pattern(64, 2), 0x40))), Bytes{'K'});
+    m.TakeStray(stray);
+    EXPECT_TRUE(stray.empty());
+}
+
 // ---- EEPROM ----------------------------------------------------------------------
 
 TEST(DeviceModelEeprom, FramesAreCheckedAndStoredUnmasked) {

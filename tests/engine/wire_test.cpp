@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "fakes.h"
@@ -187,6 +188,55 @@ TEST_F(Wire, SendFrameResendsAfterRefusalUntilAccepted) {
     std::uint8_t buffer[16] = {0x00, 0x00, 0x40, 0x01, 0x11};
     EXPECT_EQ(SendFrame(buffer, 5), kOk);
     EXPECT_EQ(backend.writes.size(), 3u);
+}
+
+TEST_F(Wire, SendFrameCountsAFrameWrittenOnlyOnAVerdictOfItsOwn) {
+    struct Case {
+        const char* name;
+        std::string pending;               // bytes waiting before the first send
+        std::vector<std::string> replies;  // the device's answer to each send, in one read
+        std::int16_t result;
+        std::size_t writes;
+    };
+    const Case cases[] = {
+        {"one K", "", {"K"}, kOk, 1},
+        {"N and a stray K in one read", "", {"NK", "K"}, kOk, 2},
+        {"K and N in one read", "", {"KN", "K"}, kOk, 2},
+        {"two K in one read", "", {"KK", "K"}, kOk, 2},
+        {"a K left from an earlier wait", "K", {"K", "K"}, kOk, 2},
+        {"never a verdict alone", "", {"KK", "NK", "KN", "KK", "KK", "K"}, kRefused, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetEngineState();  // no frame written before
+        backend.writes.clear();
+        backend.pending.assign(c.pending.begin(), c.pending.end());
+        std::size_t n = 0;
+        backend.responder = [&](const auto&, auto& reply) {
+            const std::string& r = c.replies[std::min(n++, c.replies.size() - 1)];
+            reply.insert(reply.end(), r.begin(), r.end());
+        };
+        std::uint8_t buffer[16] = {0x00, 0x00, 0x40, 0x01, 0x11};
+        EXPECT_EQ(SendFrame(buffer, 5), c.result);
+        EXPECT_EQ(backend.writes.size(), c.writes);
+        for (const auto& w : backend.writes) EXPECT_EQ(w, backend.writes[0]);
+    }
+}
+
+TEST_F(Wire, AVerdictLeftForTheFrameBeforeSendsThatFrameAgain) {
+    backend.responder = [](const auto&, auto& reply) { reply.push_back('K'); };
+    std::uint8_t a[16] = {0x00, 0x00, 0x00, 0x01, 0x11};
+    std::uint8_t b[16] = {0x00, 0x00, 0x40, 0x01, 0x22};
+    ASSERT_EQ(SendFrame(a, 5), kOk);
+    const auto rowA = backend.writes[0];
+    // The K taken for the first row came before its own verdict, a refusal
+    // that is still waiting when the next row goes.
+    backend.Feed({'N'});
+    EXPECT_EQ(SendFrame(b, 5), kOk);
+    ASSERT_GE(backend.writes.size(), 3u);
+    EXPECT_NE(std::find(backend.writes.begin() + 2, backend.writes.end(), rowA), backend.writes.end())
+        << "the row before was not sent again";
+    EXPECT_EQ(backend.writes.back()[4], 0x22);
 }
 
 TEST_F(Wire, SendFrameSilenceGivesNoReplyAfterOneWriteAndTwoSeconds) {

@@ -57,11 +57,41 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
+// A copy of `program` that any user can run: the build tree may sit in a
+// folder that another user cannot enter (a clone under /root, mode 0700), so
+// what runs as another user runs from a fresh mode-0755 folder under /tmp.
+// One copy per program and test process, removed when the process ends.
+inline std::string ReachableCopy(const std::string& program) {
+    struct Copies {
+        std::vector<std::pair<std::string, std::string>> made;  // program, copy
+        std::optional<TempDir> dir;
+    };
+    static Copies copies;
+    for (const auto& c : copies.made)
+        if (c.first == program) return c.second;
+    if (!copies.dir) {
+        copies.dir.emplace();
+        if (chmod(copies.dir->path().c_str(), 0755) != 0) throw std::runtime_error("chmod failed");
+    }
+    const std::string name = program.substr(program.find_last_of('/') + 1);
+    const std::string copy = copies.dir->path() + "/" + name;
+    {
+        std::ifstream in(program, std::ios::binary);
+        std::ofstream out(copy, std::ios::binary | std::ios::trunc);
+        out << in.rdbuf();
+        if (!in || !out) throw std::runtime_error("cannot copy " + program + " to " + copy);
+    }
+    if (chmod(copy.c_str(), 0755) != 0) throw std::runtime_error("chmod failed");
+    copies.made.emplace_back(program, copy);
+    return copy;
+}
+
 // A program started with its stdout and stderr on pipes. `runAs` >= 0 runs it
-// under that user and group id (root only).
+// under that user and group id (root only), from a copy that user can reach.
 class Child {
 public:
-    Child(const std::string& program, std::vector<std::string> args, int runAs = -1) {
+    Child(std::string program, std::vector<std::string> args, int runAs = -1) {
+        if (runAs >= 0) program = ReachableCopy(program);
         args.insert(args.begin(), program);
         int out[2], err[2];
         if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");

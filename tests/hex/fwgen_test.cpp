@@ -15,6 +15,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "images/intel_hex.h"
@@ -320,6 +321,16 @@ TEST_P(FwgenReject, FailsNamingTheFile) {
     Hex("good.hex", Pic18Program(8));
     WriteText(dir_ / "hex" / "bad.hex", ":0100000055AA\n:020000040000FA\n:0100010066A8\n:00000001FF\n");
     WriteText(dir_ / "hex" / "config_only.hex", pelmark::hex::Format({{0x300000, 0x1E}, {0xF00000, 0x01}}));
+    // One byte past the program memory of a PIC18F258 (32 KB) and of a
+    // PIC24HJ64 (0xA800 address units, two HEX bytes each); one EEPROM byte
+    // past 256 and past 1024.
+    Hex("big.hex", Pic18Program(0x8001));
+    Hex("big24.hex", {{0, 0x00}, {2 * 0xA800, 0x00}});
+    for (const std::uint32_t n : {257u, 1025u}) {
+        Memory m = Pic18Program(8);
+        for (std::uint32_t i = 0; i < n; ++i) m[0xF00000 + i] = static_cast<std::uint8_t>(i);
+        Hex("eeprom" + std::to_string(n) + ".hex", m);
+    }
     std::string json = c.manifest;
     for (std::size_t at; (at = json.find('@')) != std::string::npos;) json.replace(at, 1, "hex/good.hex");
     Manifest(json);
@@ -384,6 +395,23 @@ const Rejection kRejections[] = {
      "checksum"},
     {"NoProgramBytes", One(R"({"slot": 9, "row": 0, "hex": "hex/config_only.hex", "trailer": "01"})"),
      "config_only.hex", "no program memory bytes"},
+    {"DuplicateKey", One(R"({"slot": 9, "slot": 7, "row": 0, "hex": "@", "trailer": "01"})"), "manifest",
+     "key \"slot\" given twice"},
+    {"DuplicateTopKey", R"({"images": [], "images": []})", "manifest", "key \"images\" given twice"},
+    {"ProgramLargerThanTheChip", One(R"({"slot": 0, "row": 0, "hex": "hex/big.hex", "trailer": "01"})"), "big.hex",
+     "program memory reaches 0x8001, but the PIC18F258 of slot 0 holds 0x8000 bytes"},
+    {"Pic24ProgramLargerThanTheChip", One(R"({"slot": 6, "row": 0, "hex": "hex/big24.hex", "trailer": "01"})"),
+     "big24.hex", "holds 0x15000 bytes"},
+    {"EepromLargerThanTheChip", One(R"({"slot": 0, "row": 0, "hex": "hex/eeprom257.hex", "trailer": "01"})"),
+     "eeprom257.hex", "257 EEPROM bytes, but the PIC18F258 of slot 0 holds 256"},
+    {"K80EepromLargerThanTheChip", One(R"({"slot": 9, "row": 0, "hex": "hex/eeprom1025.hex", "trailer": "01"})"),
+     "eeprom1025.hex", "1025 EEPROM bytes, but the PIC18F26K80 of slot 9 holds 1024"},
+    {"EepromOnAChipWithoutOne", One(R"({"slot": 5, "row": 0, "hex": "hex/eeprom257.hex", "trailer": "01"})"),
+     "eeprom257.hex", "has no data EEPROM"},
+    {"HexIsADirectory", One(R"({"slot": 9, "row": 0, "hex": "hex", "trailer": "01"})"), "manifest",
+     "is a directory, not a HEX file"},
+    {"HexIsADevice", One(R"({"slot": 9, "row": 0, "hex": "/dev/null", "trailer": "01"})"), "manifest",
+     "HEX file /dev/null is a device, not a HEX file"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, FwgenReject, ::testing::ValuesIn(kRejections),
@@ -402,6 +430,16 @@ TEST_F(FwgenTest, MissingManifestAndBadCommandLine) {
     EXPECT_EQ(RunWith({"--manifest", (dir_ / "manifest.json").string(), "--mask-base", "1"}), 2);
     EXPECT_EQ(RunWith({"--bogus"}), 2);
     EXPECT_FALSE(fs::exists(Out()));
+}
+
+TEST_F(FwgenTest, ManifestThatIsADirectoryOrADevice) {
+    for (const auto& [path, says] : {std::pair<std::string, const char*>{dir_.string(), "is a directory, not a manifest"},
+                                     std::pair<std::string, const char*>{"/dev/null", "is a device, not a manifest"}}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(RunWith({"--manifest", path, "--mask-base", "0x5A", "--output", Out()}), 1);
+        EXPECT_NE(stderr_.find(path + ": " + says), std::string::npos) << stderr_;
+        EXPECT_FALSE(fs::exists(Out()));
+    }
 }
 
 // The firmware the build carries by default.

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <streambuf>
+#include <utility>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -55,14 +59,24 @@ class IntelHexReject : public ::testing::TestWithParam<BadInput> {};
 
 TEST_P(IntelHexReject, NamesFileAndLine) {
     const BadInput& c = GetParam();
-    try {
-        Parse(c.text, "dir/fw.hex");
-        FAIL() << "accepted";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.file(), "dir/fw.hex");
-        EXPECT_EQ(e.line(), c.line);
-        EXPECT_EQ(std::string(e.what()).rfind("dir/fw.hex:" + std::to_string(c.line) + ": ", 0), 0u) << e.what();
-        EXPECT_NE(e.message().find(c.says), std::string::npos) << e.what();
+    // The same from text and from a stream read line by line.
+    for (const bool stream : {false, true}) {
+        SCOPED_TRACE(stream ? "stream" : "text");
+        try {
+            if (stream) {
+                std::istringstream in{std::string(c.text)};
+                Read(in, "dir/fw.hex");
+            } else {
+                Parse(c.text, "dir/fw.hex");
+            }
+            ADD_FAILURE() << "accepted";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.file(), "dir/fw.hex");
+            EXPECT_EQ(e.line(), c.line);
+            EXPECT_EQ(std::string(e.what()).rfind("dir/fw.hex:" + std::to_string(c.line) + ": ", 0), 0u)
+                << e.what();
+            EXPECT_NE(e.message().find(c.says), std::string::npos) << e.what();
+        }
     }
 }
 
@@ -91,6 +105,16 @@ const BadInput kBadInputs[] = {
     {"LinearOneByte", ":0100000400FB\n:00000001FF\n", 1, "2 data bytes"},
     {"SegmentThreeBytes", ":03000002000000FB\n:00000001FF\n", 1, "2 data bytes"},
     {"ConflictingData", ":0100000055AA\n:0100000056A9\n:00000001FF\n", 2, "twice"},
+    // Upper address bits 0xFFFF, two bytes at offset 0xFFFF: the second would
+    // lie at address 0 again.
+    {"PastFourGiB", ":02000004FFFFFC\n:02FFFF001122CD\n:00000001FF\n", 2, "past address 0xFFFFFFFF"},
+    {"LineLongerThanAnyRecord", ":0100000055AA\n:00000000000000000000000000000000000000000000000000000000000000000000"
+     "00000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+     "00000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+     "00000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+     "00000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+     "00000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+     "\n:00000001FF\n", 2, "longer than any record"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, IntelHexReject, ::testing::ValuesIn(kBadInputs),
@@ -104,6 +128,54 @@ TEST(IntelHexRead, MissingFileNamesThePath) {
         EXPECT_EQ(e.file(), "/nonexistent/dir/missing.hex");
         EXPECT_EQ(e.line(), 0);
         EXPECT_NE(std::string(e.what()).find("/nonexistent/dir/missing.hex: cannot open"), std::string::npos);
+    }
+}
+
+// An endless line of hex digits, counting what the reader takes of it.
+class EndlessLine : public std::streambuf {
+public:
+    std::size_t taken = 0;
+
+protected:
+    int_type underflow() override {
+        if (taken >= kLimit) return traits_type::eof();  // a guard, not the test
+        std::fill(std::begin(chunk_), std::end(chunk_), '0');
+        if (taken == 0) chunk_[0] = ':';
+        setg(chunk_, chunk_, chunk_ + sizeof chunk_);
+        taken += sizeof chunk_;
+        return traits_type::to_int_type(chunk_[0]);
+    }
+
+private:
+    static constexpr std::size_t kLimit = std::size_t{64} << 20;
+    char chunk_[256];
+};
+
+TEST(IntelHexRead, ALineLongerThanAnyRecordIsRefusedWithoutReadingOn) {
+    EndlessLine line;
+    std::istream in(&line);
+    try {
+        Read(in, "big.hex");
+        FAIL() << "accepted";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.line(), 1);
+        EXPECT_NE(e.message().find("longer than any record"), std::string::npos) << e.what();
+    }
+    EXPECT_LE(line.taken, 1024u) << "the reader went on reading one line";
+}
+
+TEST(IntelHexRead, ADirectoryOrADeviceIsNamedForWhatItIs) {
+    const std::string dir = std::filesystem::temp_directory_path().string();
+    for (const auto& [path, says] : {std::pair<std::string, const char*>{dir, "is a directory, not a HEX file"},
+                                     std::pair<std::string, const char*>{"/dev/null", "is a device, not a HEX file"}}) {
+        SCOPED_TRACE(path);
+        try {
+            ReadFile(path);
+            ADD_FAILURE() << "accepted";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.file(), path);
+            EXPECT_NE(e.message().find(says), std::string::npos) << e.what();
+        }
     }
 }
 

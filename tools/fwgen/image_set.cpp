@@ -32,6 +32,42 @@ constexpr std::uint32_t kPic24ProgramEnd = 0x1000000;
 constexpr std::uint32_t kPic18EepromStart = 0xF00000;
 constexpr std::uint32_t kPic18EepromEnd = 0x1000000;
 
+// What each slot's chips hold, in HEX file bytes: program memory (PIC24 and
+// dsPIC33 files carry two bytes per address unit) and data EEPROM.
+struct SlotChip {
+    const char* name;
+    std::uint32_t programBytes;
+    std::uint32_t eepromBytes;
+};
+const SlotChip& ChipOfSlot(int slot) {
+    static const SlotChip kChips[10] = {
+        {"PIC18F258", 0x8000, 256},     {"PIC18F2580", 0x8000, 256},
+        {"PIC18F2480", 0x4000, 256},    {"PIC18F248", 0x4000, 256},
+        {"PIC18F2320", 0x2000, 256},    {"PIC18F24J10", 0x4000, 0},
+        {"PIC24HJ64/dsPIC33FJ64", 2 * 0xA800, 0}, {"PIC24HJ128/dsPIC33FJ128", 2 * 0x15400, 0},
+        {"PIC18F25K80", 0x8000, 1024},  {"PIC18F26K80", 0x10000, 1024},
+    };
+    return kChips[slot];
+}
+
+std::string HexNumber(std::uint32_t n) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(n));
+    return text;
+}
+
+// What a path names when it is no regular file, for a message; empty for a
+// regular file (or one that the reading will report itself).
+std::string NotAFile(const fs::path& path, const char* what) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    if (!fs::exists(st)) return "does not exist";
+    if (fs::is_directory(st)) return std::string("is a directory, not ") + what;
+    if (fs::is_character_file(st) || fs::is_block_file(st)) return std::string("is a device, not ") + what;
+    if (!fs::is_regular_file(st)) return std::string("is not a regular file, not ") + what;
+    return {};
+}
+
 const std::vector<int>& BoardRows(int slot) {
     static const std::vector<int> kGeneric = {0};
     static const std::vector<int> kPic18Boards = {0, 2, 4, 5, 6};
@@ -81,13 +117,33 @@ private:
     [[noreturn]] void Fail(const std::string& message) const { throw Failure(path_ + ": " + where_ + message); }
 
     json ParseJson() {
+        const std::string notAFile = NotAFile(path_, "a manifest");
+        if (!notAFile.empty() && notAFile != "does not exist") throw Failure(path_ + ": " + notAFile);
         std::ifstream in(path_, std::ios::binary);
         if (!in) throw Failure(path_ + ": cannot open the manifest");
+        // JSON leaves a key given twice to the reader; here it is an error,
+        // not a silent choice of the last value.
+        std::vector<std::set<std::string>> keys;  // one set per open object
+        std::optional<std::string> duplicate;
+        const json::parser_callback_t spot = [&](int, json::parse_event_t event, json& parsed) {
+            if (event == json::parse_event_t::object_start) {
+                keys.emplace_back();
+            } else if (event == json::parse_event_t::object_end) {
+                if (!keys.empty()) keys.pop_back();
+            } else if (event == json::parse_event_t::key && !keys.empty()) {
+                const std::string key = parsed.get<std::string>();
+                if (!keys.back().insert(key).second && !duplicate) duplicate = key;
+            }
+            return true;
+        };
+        json root;
         try {
-            return json::parse(in);
+            root = json::parse(in, spot);
         } catch (const json::exception& e) {
             Fail(std::string("not valid JSON: ") + e.what());
         }
+        if (duplicate) Fail("key \"" + *duplicate + "\" given twice in one object");
+        return root;
     }
 
     int Integer(const json& entry, const char* key, long long low, long long high, std::optional<int> fallback) {
@@ -169,7 +225,8 @@ private:
     }
 
     void LoadHex(Image& image) {
-        if (!fs::is_regular_file(image.hexPath)) Fail("HEX file " + image.hexPath + " does not exist");
+        const std::string notAFile = NotAFile(image.hexPath, "a HEX file");
+        if (!notAFile.empty()) Fail("HEX file " + image.hexPath + " " + notAFile);
         hex::Memory memory;
         try {
             memory = hex::ReadFile(image.hexPath);
@@ -186,7 +243,17 @@ private:
             throw Failure(image.hexPath + ": no program memory bytes (addresses below " + end + ") (listed in " +
                           path_ + ")");
         }
+        const SlotChip& chip = ChipOfSlot(image.slot);
+        if (image.program.size() > chip.programBytes)
+            Fail("HEX file " + image.hexPath + ": program memory reaches " + HexNumber(static_cast<std::uint32_t>(
+                     image.program.size())) + ", but the " + chip.name + " of slot " + std::to_string(image.slot) +
+                 " holds " + HexNumber(chip.programBytes) + " bytes");
         if (family == Family::Pic18) image.eeprom = hex::Extract(memory, kPic18EepromStart, kPic18EepromEnd);
+        if (image.eeprom.size() > chip.eepromBytes)
+            Fail("HEX file " + image.hexPath + ": " + std::to_string(image.eeprom.size()) + " EEPROM bytes, but the " +
+                 chip.name + " of slot " + std::to_string(image.slot) +
+                 (chip.eepromBytes == 0 ? std::string(" has no data EEPROM")
+                                        : " holds " + std::to_string(chip.eepromBytes)));
 
         if (!image.plain)
             for (std::size_t o = 0; o < image.program.size(); ++o)
