@@ -26,6 +26,23 @@ extern bool g_multiImage;
 std::int16_t SearchDevice(ProgressBar& progress, StatusBar& status);
 int PrgMode(ProgressBar& progress, StatusBar& status);
 
+// How the last search and the last pass ended, for any front end to read
+// (the console's exit status comes from here, not from the texts shown).
+enum class EndKind : std::uint8_t {
+    None,     // not run since program start (or since ResetEngineState)
+    Success,  // the search found the device; the pass wrote the image whole
+    Failed,   // the failure text was shown; `code` says which failure
+    Stopped,  // the stop request ended it (" User Abort !! ")
+    Skipped,  // a multi-image pass that wrote nothing: the device restarts
+};
+struct EngineEnd {
+    EndKind kind = EndKind::None;
+    std::int16_t code = 0;       // the function's result or failure code
+    const char* text = nullptr;  // the outcome text shown, from shell/texts.h; nullptr for none
+};
+extern EngineEnd g_searchEnd;  // set by SearchDevice before it returns
+extern EngineEnd g_passEnd;    // set by PrgMode before it returns
+
 // What the pass knows about the chip and image it works on.
 struct PassState {
     ImageTableEntry image{};  // current image

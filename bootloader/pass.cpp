@@ -9,6 +9,8 @@
 namespace pelmark {
 
 bool g_multiImage = false;
+EngineEnd g_searchEnd;
+EngineEnd g_passEnd;
 
 namespace {
 
@@ -157,6 +159,8 @@ void ResetEngineState() {
     g_stopRequest = false;
     g_alternateSearch = false;
     g_multiImage = false;
+    g_searchEnd = EngineEnd{};
+    g_passEnd = EngineEnd{};
     SetFastVerdicts(false);
     g_framesRepeatable = true;
     ForgetLastFrame();
