@@ -94,7 +94,8 @@ TEST_F(FastWait, FramesAndResendsAreTheSameInBothModes) {
         Use(port);
         SetFastVerdicts(fast != 0);
         g_sleeps = 0;
-        std::uint8_t frame[8] = {0x00, 0x01, 0x40, 0x04, 0xAA, 0xBB, 0xCC, 0xDD};
+        // Room for the checksum SendFrame puts after the eight bytes.
+        std::uint8_t frame[9] = {0x00, 0x01, 0x40, 0x04, 0xAA, 0xBB, 0xCC, 0xDD};
         EXPECT_EQ(SendFrame(frame, 8), kOk);
         EXPECT_EQ(g_sleeps, fast ? 0 : 2);
         writes[fast] = port.writes;
