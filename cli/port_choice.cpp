@@ -11,41 +11,22 @@
 #endif
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "serial/com_name.h"
 #include "serial/port_discovery.h"
 #include "serial/port_link.h"
 #include "serial/port_map.h"
 
 namespace pelmark::cli {
 
-namespace {
-
-std::string ComName(int index) { return "COM" + std::to_string(index + 1); }
-
-bool HasComPrefix(const std::string& text) {
-    return text.size() >= 3 && std::tolower(static_cast<unsigned char>(text[0])) == 'c' &&
-           std::tolower(static_cast<unsigned char>(text[1])) == 'o' &&
-           std::tolower(static_cast<unsigned char>(text[2])) == 'm';
-}
-
-}  // namespace
-
 std::optional<int> ParseComName(const std::string& text) {
-    if (!HasComPrefix(text)) return std::nullopt;
-    const std::string digits = text.substr(3);
-    if (digits.empty() || digits.size() > 4) return std::nullopt;
-    int number = 0;
-    for (char c : digits) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
-        number = number * 10 + (c - '0');
-    }
-    if (number < 1 || number > kPortCount) return std::nullopt;
+    const int number = serial::ComNumberOf(text, serial::kPortNameRule);
+    if (number < 1) return std::nullopt;
     return number - 1;
 }
 
@@ -54,7 +35,7 @@ PortChoice PortFromArgument(const std::string& argument) {
         return {-1, "--port is empty: name the port (COM5) or its device (/dev/ttyUSB0), or leave --port out "
                     "to use the only port present"};
     if (std::optional<int> index = ParseComName(argument)) return {*index, {}};
-    if (HasComPrefix(argument) && argument.find('/') == std::string::npos)
+    if (serial::HasComPrefix(argument) && argument.find('/') == std::string::npos)
         return {-1, "'" + argument + "' is not a port: COM names run from COM1 to COM" + std::to_string(kPortCount)};
     if (argument.find('/') == std::string::npos)
         return {-1, "'" + argument + "' is neither a COM name (COM1 to COM" + std::to_string(kPortCount) +
@@ -312,7 +293,7 @@ std::string HolderText(const std::vector<std::string>& holders) {
 
 std::string PortOpenHint(serial::OpenError error, const std::string& systemText, int portIndex,
                          const std::string& devicePath, const DeviceFacts& facts) {
-    const std::string name = ComName(portIndex) + (devicePath.empty() ? "" : " (" + devicePath + ")");
+    const std::string name = serial::ComName(portIndex + 1) + (devicePath.empty() ? "" : " (" + devicePath + ")");
     // The system's words, without the device path they may repeat.
     std::string said = systemText;
     if (!devicePath.empty() && said.rfind(devicePath + ": ", 0) == 0) said.erase(0, devicePath.size() + 2);

@@ -17,8 +17,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <dirent.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
@@ -37,6 +35,9 @@
 #include "devsim/realtime.h"
 #include "images/intel_hex.h"
 #include "images/mask.h"
+#include "serial/com_name.h"
+#include "serial/port_link.h"
+#include "serial/port_map.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ constexpr auto kOnceSilence = std::chrono::seconds(1);
 constexpr auto kReleaseSpin = std::chrono::microseconds(500);
 constexpr std::size_t kMaxQueuedReply = 64 * 1024;
 constexpr int kFirstAutoCom = 100;
-constexpr int kLastCom = 257;  // port index 256
+constexpr int kLastCom = pelmark::kPortCount;
 
 volatile sig_atomic_t g_signal = 0;
 volatile sig_atomic_t g_endFaults = 0;
@@ -122,19 +123,6 @@ bool ParseSearchBytes(const std::string& text, DeviceConfig& config) {
     return true;
 }
 
-// $PELMARK_PORT_DIR, else ${XDG_CONFIG_HOME:-$HOME/.config}/pelmark/ports.
-std::string PortMapDir() {
-    if (const char* dir = std::getenv("PELMARK_PORT_DIR"); dir && *dir) return dir;
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home ? home : ".") + "/.config";
-    }
-    return base + "/pelmark/ports";
-}
-
 bool MakeDirectories(const std::string& path) {
     for (std::size_t at = 1; at <= path.size(); ++at) {
         if (at != path.size() && path[at] != '/') continue;
@@ -145,73 +133,49 @@ bool MakeDirectories(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Names in the port-map directory, lower-cased (entries match in any case).
-std::vector<std::string> LowerCaseEntries(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string name = e->d_name;
-            std::transform(name.begin(), name.end(), name.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-            names.push_back(name);
-        }
-        closedir(d);
-    }
-    return names;
+// A link left behind by a simulator that is gone may be replaced: it leads
+// nowhere, or to this simulator's own terminal when the system gave the
+// number of the old one to the new one. Anything else is someone else's.
+bool LeftBehind(const std::string& entry, const std::string& slave) {
+    struct stat target {};
+    struct stat self {};
+    struct stat own {};
+    const bool isLink = lstat(entry.c_str(), &self) == 0 && S_ISLNK(self.st_mode);
+    return isLink && (stat(entry.c_str(), &target) != 0 ||
+                      (stat(slave.c_str(), &own) == 0 && target.st_rdev == own.st_rdev &&
+                       target.st_ino == own.st_ino));
 }
 
-// The entry of `dir` whose name is `lowerName` in any letter case, or empty.
-std::string EntryInAnyCase(const std::string& dir, const std::string& lowerName) {
-    if (DIR* d = opendir(dir.c_str())) {
-        std::string found;
-        while (dirent* e = readdir(d)) {
-            std::string name = e->d_name;
-            std::string lower = name;
-            std::transform(lower.begin(), lower.end(), lower.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-            if (lower == lowerName) {
-                found = dir + "/" + name;
-                break;
-            }
-        }
-        closedir(d);
-        return found;
-    }
-    return {};
-}
-
-// Places comN -> slave in the port-map directory. comNumber 0 picks the lowest
-// free N from 100 on. Returns the link path and sets comNumber, or empty.
+// Places comN -> slave in the port-map directory the updater reads. comNumber
+// 0 picks the lowest free N from 100 on. Returns the link path and sets
+// comNumber, or empty.
 std::string PlaceComLink(int& comNumber, const std::string& slave) {
-    const std::string dir = PortMapDir();
+    const std::string dir = pelmark::serial::PortMapDir();
+    if (dir.empty()) {
+        std::fprintf(stderr, "pelmark-devsim: no port-map directory: set PELMARK_PORT_DIR or HOME\n");
+        return {};
+    }
     if (!MakeDirectories(dir)) {
         std::fprintf(stderr, "pelmark-devsim: cannot create %s: %s\n", dir.c_str(),
                      std::strerror(errno));
         return {};
     }
     if (comNumber != 0) {
-        const std::string name = "com" + std::to_string(comNumber);
-        const std::string existing = EntryInAnyCase(dir, name);
-        if (!existing.empty()) {
-            // A link left behind by a simulator that is gone may be replaced:
-            // it leads nowhere, or to this simulator's own terminal when the
-            // system gave the number of the old one to the new one. Anything
-            // else is someone else's.
-            struct stat target {};
-            struct stat self {};
-            struct stat own {};
-            const bool isLink = lstat(existing.c_str(), &self) == 0 && S_ISLNK(self.st_mode);
-            const bool leftBehind =
-                isLink && (stat(existing.c_str(), &target) != 0 ||
-                         (stat(slave.c_str(), &own) == 0 && target.st_rdev == own.st_rdev &&
-                          target.st_ino == own.st_ino));
-            if (!leftBehind) {
+        // Every spelling of the number goes, or none: the one COMn opens is
+        // looked at first, then the next one in its place.
+        for (std::string existing = pelmark::serial::PortMapEntry(comNumber); !existing.empty();
+             existing = pelmark::serial::PortMapEntry(comNumber)) {
+            if (!LeftBehind(existing, slave)) {
                 std::fprintf(stderr, "pelmark-devsim: %s is already present\n", existing.c_str());
                 return {};
             }
-            unlink(existing.c_str());
+            if (unlink(existing.c_str()) != 0) {
+                std::fprintf(stderr, "pelmark-devsim: cannot remove %s: %s\n", existing.c_str(),
+                             std::strerror(errno));
+                return {};
+            }
         }
-        const std::string link = dir + "/" + name;
+        const std::string link = pelmark::serial::NewPortMapEntryPath(comNumber);
         if (symlink(slave.c_str(), link.c_str()) != 0) {
             std::fprintf(stderr, "pelmark-devsim: cannot create %s: %s\n", link.c_str(),
                          std::strerror(errno));
@@ -220,10 +184,8 @@ std::string PlaceComLink(int& comNumber, const std::string& slave) {
         return link;
     }
     for (int n = kFirstAutoCom; n <= kLastCom; ++n) {
-        const std::string name = "com" + std::to_string(n);
-        const auto names = LowerCaseEntries(dir);
-        if (std::find(names.begin(), names.end(), name) != names.end()) continue;
-        const std::string link = dir + "/" + name;
+        if (!pelmark::serial::PortMapEntry(n).empty()) continue;  // taken, in any letter case
+        const std::string link = pelmark::serial::NewPortMapEntryPath(n);
         if (symlink(slave.c_str(), link.c_str()) == 0) {
             comNumber = n;
             return link;
@@ -349,7 +311,7 @@ public:
             if (comLink_.empty()) return 1;
         }
         std::printf("%s\n", slavePath_.c_str());
-        if (options_.com) std::printf("COM%d\n", comNumber);
+        if (options_.com) std::printf("%s\n", pelmark::serial::ComName(comNumber).c_str());
         std::fflush(stdout);
         if (options_.verbose) {
             const auto& layout = model_.layout();

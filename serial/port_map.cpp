@@ -9,12 +9,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <utility>
 #include <vector>
+
+#include "serial/com_name.h"
 
 namespace pelmark::serial {
 
@@ -28,26 +29,6 @@ std::map<int, std::string>& Overrides() {
 std::string EnvText(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? std::string(value) : std::string();
-}
-
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// "com<n>" in any letter case with n written in plain decimal (no sign, no
-// leading zero, no trailing text); 0 for every other name.
-int ComNumberOfName(const std::string& name) {
-    if (name.size() < 4 || name.size() > 12) return 0;
-    if (Lower(name[0]) != 'c' || Lower(name[1]) != 'o' || Lower(name[2]) != 'm') return 0;
-    if (name[3] == '0') return 0;
-    long long value = 0;
-    for (std::size_t i = 3; i < name.size(); ++i) {
-        const char c = name[i];
-        if (c < '0' || c > '9') return 0;
-        value = value * 10 + (c - '0');
-        if (value > INT_MAX) return 0;
-    }
-    return static_cast<int>(value);
 }
 
 struct MapEntry {
@@ -75,7 +56,7 @@ std::vector<MapEntry> ScanMapEntries(std::vector<std::string>* warnings) {
     }
     while (const dirent* e = readdir(d)) {
         const std::string name = e->d_name;
-        const int number = ComNumberOfName(name);
+        const int number = ComNumberOf(name, kMapEntryRule);
         if (number > 0) entries.push_back({number, name});
     }
     closedir(d);
@@ -88,7 +69,7 @@ std::vector<MapEntry> ScanMapEntries(std::vector<std::string>* warnings) {
             if (warnings != nullptr) {
                 const std::string used = JoinDir(dir, unique.back().name);
                 warnings->push_back("the port map entries " + used + " and " + JoinDir(dir, entry.name) +
-                                    " both name COM" + std::to_string(entry.number) + "; " + used + " is used");
+                                    " both name " + ComName(entry.number) + "; " + used + " is used");
             }
             continue;
         }
@@ -150,6 +131,12 @@ std::string PortMapDir() {
         config = JoinDir(home, ".config");
     }
     return JoinDir(config, "pelmark/ports");
+}
+
+std::string NewPortMapEntryPath(int comNumber) {
+    const std::string dir = PortMapDir();
+    if (dir.empty() || comNumber < 1) return std::string();
+    return JoinDir(dir, "com" + std::to_string(comNumber));
 }
 
 std::string PortMapEntry(int comNumber) {

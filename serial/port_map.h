@@ -12,6 +12,10 @@ namespace pelmark::serial {
 // $PELMARK_PORT_DIR, else ${XDG_CONFIG_HOME:-$HOME/.config}/pelmark/ports.
 std::string PortMapDir();
 
+// Where a new entry for COM<comNumber> goes: "com<N>" in the port-map
+// directory; empty when there is no directory (or no such number).
+std::string NewPortMapEntryPath(int comNumber);
+
 // The device path of COM<comNumber>; empty when the number has none.
 std::string ComDevicePath(int comNumber);
 

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/com_name.h"
 #include "serial/port_discovery.h"
 #include "serial/port_map.h"
 #include "serial/posix/discovery_posix.h"
@@ -52,10 +53,6 @@ char Lower(char c) {
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-bool StartsWithCom(const char* name) {
-    return Lower(name[0]) == 'c' && Lower(name[1]) == 'o' && Lower(name[2]) == 'm';
 }
 
 // Case-insensitive order in which runs of digits compare by their value, so
@@ -152,7 +149,7 @@ std::string DecodeUdevText(const char* text) {
 // "<what the user recognises> (COMn)", shortened in front of the suffix so
 // the whole fits the caller's buffer with its terminator.
 std::string FriendlyText(const std::string& label, int comNumber) {
-    const std::string suffix = " (COM" + std::to_string(comNumber) + ")";
+    const std::string suffix = " (" + serial::ComName(comNumber) + ")";
     const std::size_t room = static_cast<std::size_t>(kCallerNameBuffer - 1);
     if (suffix.size() >= room) return suffix.substr(0, room);
     const std::size_t keep = Utf8Prefix(label.data(), label.size(), room - suffix.size());
@@ -402,7 +399,7 @@ void AddMapEntries(DeviceSetData* data, std::set<std::string>* listedTargets) {
         if (serial::ComDevicePath(item.comNumber) != item.path) continue;
         const std::string target = Resolved(item.path);
         Candidate candidate;
-        candidate.portName = "COM" + std::to_string(item.comNumber);
+        candidate.portName = serial::ComName(item.comNumber);
         candidate.friendlyName = FriendlyText(TargetLabel(target), item.comNumber);
         data->items.push_back(std::move(candidate));
         listedTargets->insert(target);
@@ -416,7 +413,7 @@ void AddSystemPorts(DeviceSetData* data, const std::set<std::string>& listedTarg
         if (comNumber < 1) continue;
         if (listedTargets.count(Resolved(tty.devnode)) != 0) continue;
         Candidate candidate;
-        candidate.portName = "COM" + std::to_string(comNumber);
+        candidate.portName = serial::ComName(comNumber);
         candidate.friendlyName = FriendlyText(tty.model.empty() ? tty.sysname : tty.model, comNumber);
         data->items.push_back(std::move(candidate));
     }
@@ -478,8 +475,8 @@ int PortEnumNext(DeviceSet set, char* portName, char* friendlyName) {
         std::memcpy(friendlyArea, candidate.friendlyName.data(), friendlyLength);
         ++g_enumeration.position;
 
-        if (!StartsWithCom(nameArea)) continue;  // a parallel port or other member
-        if (std::atol(nameArea + 3) < 1) {
+        if (!serial::HasComPrefix(nameArea)) continue;  // a parallel port or other member
+        if (serial::ComNumberAfterPrefix(nameArea) < 1) {
             EndEnumeration();
             return 0;
         }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "serial/com_name.h"
 #include "serial/win32/discovery_win32.h"
 
 namespace pelmark {
@@ -60,12 +61,6 @@ void EndEnumeration() {
 }
 
 HDEVINFO SetOf(DeviceSet set) { return reinterpret_cast<HDEVINFO>(set); }
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool StartsWithCom(const char* name) {
-    return Lower(name[0]) == 'c' && Lower(name[1]) == 'o' && Lower(name[2]) == 'm';
-}
 
 // The device's hardware key, or null.
 HKEY OpenHardwareKey(HDEVINFO set, SP_DEVINFO_DATA* device) {
@@ -159,8 +154,8 @@ int PortEnumNext(DeviceSet set, char* portName, char* friendlyName) {
         }
         ++g_enumeration.position;
 
-        if (!StartsWithCom(name)) continue;  // a parallel port or another member of the class
-        if (std::atol(name + 3) < 1) {
+        if (!serial::HasComPrefix(name)) continue;  // a parallel port or another member of the class
+        if (serial::ComNumberAfterPrefix(name) < 1) {
             EndEnumeration();
             return 0;
         }

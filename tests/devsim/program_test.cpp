@@ -1,5 +1,5 @@
-// pelmark-devsim as a program: its pty, its port-map link, the line-silence
-// rule, its log, its dump and its ways of ending.
+// pelmark-devsim as a program: its pty, its port-map link (where the updater
+// finds it), the line-silence rule, its log, its dump and its ways of ending.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -18,7 +19,11 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include "serial/port_discovery.h"
+#include "serial/port_map.h"
 
 namespace {
 
@@ -268,6 +273,80 @@ TEST(DevsimProgram, FixedComNumberIsRefusedWhileAnotherDeviceHoldsIt) {
 
     EXPECT_EQ(first.Terminate(), 0);
     EXPECT_FALSE(Exists(ports + "/com7"));
+}
+
+// The environment of a user whose XDG_CONFIG_HOME is relative, in a scratch
+// folder that is also the working directory and the home; the old values
+// come back at the end.
+class RelativeConfigHome {
+public:
+    explicit RelativeConfigHome(const std::string& scratch) {
+        Save("HOME");
+        Save("XDG_CONFIG_HOME");
+        Save("PELMARK_PORT_DIR");
+        char cwd[4096];
+        if (getcwd(cwd, sizeof cwd) != nullptr) cwd_ = cwd;
+        setenv("HOME", (scratch + "/home").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", "relative-config", 1);
+        unsetenv("PELMARK_PORT_DIR");
+        mkdir((scratch + "/home").c_str(), 0755);
+        ok_ = chdir(scratch.c_str()) == 0;
+    }
+    ~RelativeConfigHome() {
+        if (!cwd_.empty() && chdir(cwd_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << cwd_;
+        for (const auto& [name, value] : saved_) {
+            if (value.second)
+                setenv(name.c_str(), value.first.c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+    }
+    bool ok() const { return ok_; }
+
+private:
+    void Save(const char* name) {
+        const char* value = std::getenv(name);
+        saved_[name] = {value != nullptr ? value : "", value != nullptr};
+    }
+    std::map<std::string, std::pair<std::string, bool>> saved_;
+    std::string cwd_;
+    bool ok_ = false;
+};
+
+// The COM names discovery delivers, as pelmark-flash --list-ports shows them.
+std::vector<std::string> DiscoveredPorts() {
+    std::vector<std::string> names;
+    const pelmark::DeviceSet set = pelmark::PortEnumBegin();
+    if (set == pelmark::kNoDeviceSet) return names;
+    char name[pelmark::kCallerNameBuffer];
+    char friendly[pelmark::kCallerNameBuffer];
+    while (pelmark::PortEnumNext(set, name, friendly) == 1) names.emplace_back(name);
+    pelmark::PortEnumEnd(set);
+    return names;
+}
+
+// The simulator places its link where the updater looks for it, whatever
+// the environment: a relative XDG_CONFIG_HOME counts for neither.
+TEST(DevsimProgram, AutoComLinkIsWhereTheUpdaterFindsIt) {
+    TempDir dir;
+    RelativeConfigHome env(dir.path());
+    ASSERT_TRUE(env.ok());
+    Sim sim({"--com", "auto"});
+    const std::string path = sim.ReadLine();
+    ASSERT_FALSE(path.empty());
+    ASSERT_EQ(sim.ReadLine(), "COM100");
+
+    const std::string entry = pelmark::serial::PortMapEntry(100);
+    EXPECT_EQ(entry, dir.path() + "/home/.config/pelmark/ports/com100");
+    char target[256] = {};
+    ASSERT_GT(readlink(entry.c_str(), target, sizeof target - 1), 0) << entry;
+    EXPECT_EQ(path, target);
+    const std::vector<std::string> ports = DiscoveredPorts();
+    EXPECT_NE(std::find(ports.begin(), ports.end(), "COM100"), ports.end());
+    EXPECT_FALSE(Exists(dir.path() + "/relative-config"));
+
+    EXPECT_EQ(sim.Terminate(), 0);
+    EXPECT_TRUE(pelmark::serial::PortMapEntry(100).empty());
 }
 
 TEST(DevsimProgram, EndingSignalRightAfterStartStillCleansUp) {
