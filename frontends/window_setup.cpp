@@ -9,8 +9,8 @@
 
 #include "bootloader/wire.h"
 #include "serial/port_link.h"
-#include "shell/gui_display.h"
-#include "shell/gui_session.h"
+#include "frontends/gui_display.h"
+#include "frontends/gui_session.h"
 #include "shell/settings.h"
 #include "shell/settings_text.h"
 
