@@ -15,7 +15,7 @@
 namespace pelmark {
 namespace {
 
-class FrontEnds : public ::testing::Test {
+class FrontEndSteps : public ::testing::Test {
 protected:
     void TearDown() override {
         ResetEngineState();
@@ -24,7 +24,7 @@ protected:
     }
 };
 
-TEST_F(FrontEnds, TagRules) {
+TEST_F(FrontEndSteps, TagRules) {
     struct Case {
         const char* tag;
         bool hidesPicture;
@@ -50,7 +50,7 @@ TEST_F(FrontEnds, TagRules) {
     }
 }
 
-TEST_F(FrontEnds, CreationLook) {
+TEST_F(FrontEndSteps, CreationLook) {
     struct Case {
         FrontEnd frontEnd;
         const char* tag;
@@ -88,7 +88,7 @@ TEST_F(FrontEnds, CreationLook) {
     }
 }
 
-TEST_F(FrontEnds, PortSettingAtCreation) {
+TEST_F(FrontEndSteps, PortSettingAtCreation) {
     struct Case {
         FrontEnd frontEnd;
         const char* com;
@@ -115,7 +115,7 @@ TEST_F(FrontEnds, PortSettingAtCreation) {
     }
 }
 
-TEST_F(FrontEnds, CloseDuringAnUpdateOnlyAsksTheEngineToStop) {
+TEST_F(FrontEndSteps, CloseDuringAnUpdateOnlyAsksTheEngineToStop) {
     g_portIndex = 6;
     g_openPortIndex = 5;
     std::string setting = "unchanged";
