@@ -24,6 +24,7 @@
 #include "frontends/gui_startup.h"
 #include "frontends/gui_widgets.h"
 #include "shell/panels.h"
+#include "shell/texts.h"
 #include "ui_port_dialog.h"
 
 namespace {
@@ -135,7 +136,7 @@ int main(int argc, char** argv) {
         const std::string hardware = std::string(BoardName(5)) + " - 0x04";
         display.SetIdentityField(IdentityField::Hardware, hardware.c_str());
         display.SetIdentityField(IdentityField::Bootloader, "0x09");
-        display.ShowStatus("Successfully updated", clGreen);
+        display.ShowStatus(text::kLoaderUpdated, clGreen);
         display.ShowIdle();
         ok &= Save(form6, dir, "loader-success");
         display.ShowOutcome(" User Abort !! ", clRed, kOutcomeFailure);
