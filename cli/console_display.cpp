@@ -228,8 +228,8 @@ void ConsoleDisplay::MessageBox(const char* text, const char*) {
 
 void ConsoleDisplay::ShowFirmwareLine(const char* tag) { Emit("FW : " + Trimmed(tag), Flood::None); }
 
-void ConsoleDisplay::ResetLoaderMessage() {
-    lineText_ = "Push 'Update FW' button and connect a device";
+void ConsoleDisplay::ResetLoaderMessage(const char* guide) {
+    lineText_ = guide;
     lineColour_ = clBlack;
     lineIsStatus_ = false;
 }
@@ -238,12 +238,12 @@ Verdict ConsoleDisplay::Judge() const {
     switch (frontEnd_) {
         case FrontEnd::Loader:
             if (busy_ || lineText_.empty()) return {false, "failed (no outcome shown by the Loader front end)"};
-            return {lineIsStatus_ && lineColour_ == clGreen && lineText_ == "Successfully updated", Trimmed(lineText_.c_str())};
+            return {lineIsStatus_ && lineColour_ == clGreen && lineText_ == text::kLoaderUpdated, Trimmed(lineText_.c_str())};
         case FrontEnd::Upgrade:
             // " No Hex inside !! " and " Hex too Big !! " are shown nowhere in
             // this front end: the window stays busy.
             if (busy_ || messageText_.empty()) return {false, "failed (no outcome shown by the Upgrade front end)"};
-            return {messageText_ == "Program OK", Trimmed(messageText_.c_str())};
+            return {messageText_ == text::kUpgradeProgramOk, Trimmed(messageText_.c_str())};
         case FrontEnd::Main:
             if (outcomeShown_) return {outcomeCode_ == kOutcomeSuccess, Trimmed(outcomeText_.c_str())};
             if (!busy_ && !messageText_.empty()) return {false, Trimmed(messageText_.c_str())};

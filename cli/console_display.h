@@ -23,6 +23,7 @@
 #include <string>
 
 #include "shell/display.h"
+#include "shell/texts.h"
 
 namespace pelmark::cli {
 
@@ -117,7 +118,7 @@ public:
     void ShowFirmwareLine(const char* tag);
     // The Loader window's reset before every update: message line back to
     // its guiding text (not printed), hardware and bootloader lines emptied.
-    void ResetLoaderMessage();
+    void ResetLoaderMessage(const char* guide = text::kLoaderGuide);
 
     // Called with "Invalid Port Com" shown; returns the hint line (empty: none)
     // printed on the error stream.

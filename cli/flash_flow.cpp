@@ -1,9 +1,7 @@
 #include "cli/flash_flow.h"
 
-#include <cstring>
-
 #include "bootloader/engine.h"
-#include "images/image_table.h"
+#include "shell/front_ends.h"
 #include "shell/panels.h"
 
 namespace pelmark::cli {
@@ -40,23 +38,16 @@ const char* FrontEndName(FrontEnd frontEnd) {
 }
 
 void CreateFrontEnd(ConsoleDisplay& display, const char* tag) {
+    // One process, one front end: its state starts afresh.
     g_panels = PanelIndex{};
     g_multiImage = false;
     g_alternateSearch = false;
-    switch (display.Showing()) {
-        case FrontEnd::Upgrade:
-            g_panels.device = 3;
-            g_multiImage = std::strstr(tag, "YKP") != nullptr;
-            break;
-        case FrontEnd::Loader:
-            display.ResetLoaderMessage();
-            display.ShowFirmwareLine(tag);
-            g_alternateSearch = std::strstr(tag, "DLM") != nullptr || std::strstr(tag, "GNV") != nullptr;
-            break;
-        case FrontEnd::Main:
-            break;
+    // The console has no port panel to fill at creation, no title and no picture.
+    (void)pelmark::CreateFrontEnd(display.Showing(), tag, nullptr);
+    if (display.Showing() == FrontEnd::Loader) {
+        ResetLoader(display.Progress(), [&display](const char* guide) { display.ResetLoaderMessage(guide); });
+        display.ShowFirmwareLine(tag);
     }
-    InitImageTable();
 }
 
 void RunFrontEnd(ConsoleDisplay& display) {
@@ -64,32 +55,15 @@ void RunFrontEnd(ConsoleDisplay& display) {
     StatusBar& status = display.Status();
     switch (display.Showing()) {
         case FrontEnd::Main:
-            if (SearchDevice(progress, status) == kSearchFound) PrgMode(progress, status);
+            StartMain(progress, status);
             break;
-        case FrontEnd::Loader: {
-            display.ResetLoaderMessage();
-            progress.SetPosition(0);
-            const std::int16_t rc = SearchDevice(progress, status);
-            if (rc == kSearchNotFound)
-                display.ShowStatus("The device is not find.", clBlack);
-            else if (rc == kSearchPortUnusable)
-                display.ShowStatus("Port not valid. Select a new port.", clRed);
-            else if (rc == kSearchFound)
-                PrgMode(progress, status);
+        case FrontEnd::Loader:
+            StartLoader(progress, status, [&display](const char* guide) { display.ResetLoaderMessage(guide); });
             break;
-        }
-        case FrontEnd::Upgrade: {
-            MarkPending();
-            // With several images the device is searched and programmed again
-            // while images remain pending; a failure or a stop returns 0.
-            int r = 0;
-            do {
-                r = 0;
-                if (SearchDevice(progress, status) == kSearchFound)
-                    r = static_cast<std::int8_t>(PrgMode(progress, status));
-            } while (r != 0);
+        case FrontEnd::Upgrade:
+            // No second bar in the console, and no close to wait for.
+            StartUpgrade(progress, status, nullptr, nullptr);
             break;
-        }
     }
 }
 

@@ -7,21 +7,20 @@
 #include "bootloader/engine.h"
 #include "frontends/port_dialog.h"
 #include "frontends/window_setup.h"
-#include "images/image_table.h"
 #include "serial/port_link.h"
 #include "shell/build_info.h"
-#include "shell/gui_display.h"
-#include "shell/gui_forms.h"
-#include "shell/gui_session.h"
+#include "shell/front_ends.h"
+#include "frontends/gui_display.h"
+#include "frontends/gui_forms.h"
+#include "frontends/gui_session.h"
 #include "shell/settings.h"
-#include "shell/settings_text.h"
+#include "shell/texts.h"
 #include "ui_loader_window.h"
 
 namespace pelmark {
 
 namespace {
 const QString kTahoma = QStringLiteral("Tahoma");
-constexpr const char* kPortNotValid = "Port not valid. Select a new port.";
 }  // namespace
 
 void SetMessageFont(QLabel* label, bool bold, bool italic, int height) {
@@ -67,68 +66,44 @@ TForm6::~TForm6() {
     if (Form6 == this) Form6 = nullptr;
 }
 
-void TForm6::ResetMessage() {
-    progress1_.SetPosition(0);
+void TForm6::ShowGuide(const char* guide) {
     QLabel* message = ui_->Label1;
     message->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     SetLabelColours(message, ToQColor(clBtnFace), ToQColor(clBlack), false);
     SetMessageFont(message, false, true, kNormalHeight);
-    message->setText(QStringLiteral("Push 'Update FW' button and connect a device"));
+    message->setText(QString::fromLatin1(guide));
     ui_->Label6->clear();
     ui_->Label7->clear();
 }
 
+void TForm6::ResetMessage() {
+    ResetLoader(progress1_, [this](const char* guide) { ShowGuide(guide); });
+}
+
 void TForm6::FormCreate() {
-    QString caption = QString::fromLatin1((std::string("Loader 1.0") + " -   " + tag_ + "   - " + BuildDate()).c_str());
-    setWindowTitle(caption);
+    const FrontEndLook look = CreateFrontEnd(FrontEnd::Loader, tag_.c_str(), nullptr);
+    setWindowTitle(QString::fromLatin1(look.title.c_str()));
     SetApplicationTitle(tag_.c_str());
 
     ResetMessage();
     ui_->Label5->setText(QString::fromLatin1(tag_.c_str()));
 
-    const std::string com = ReadSetting("com", kSettingsLoader);
-    if (!com.empty()) {
-        g_portIndex = ParsePortSetting(com);
-        g_openPortIndex = static_cast<std::int16_t>(g_portIndex + 1);
-    } else {
-        g_portIndex = 0;
-        g_openPortIndex = -1;
-    }
-    if (g_openPortIndex < 0) ui_->Label1->setText(QString::fromLatin1(kPortNotValid));
-
-    if (tag_.find("DLM") != std::string::npos || tag_.find("GNV") != std::string::npos) {
-        g_alternateSearch = true;
-        ui_->Image1->hide();
-        setWindowTitle(caption + QStringLiteral("   -(N)-"));
-    } else {
-        ui_->Image1->show();
-    }
-
-    InitImageTable();
+    if (!ApplyPortSetting(FrontEnd::Loader, ReadSetting("com", kSettingsLoader)))
+        ui_->Label1->setText(QString::fromLatin1(text::kPortNotValid));
+    ui_->Image1->setVisible(look.picture);
 }
 
 void TForm6::Button1Click() {
     if (UpdateBusy()) return;
     {
         BusyScope busy;
-        ResetMessage();
-        const std::int16_t rc = SearchDevice(progress1_, status1_);
-        Display* d = CurrentDisplay();
-        if (rc == kSearchNotFound) {
-            if (d) d->ShowStatus("The device is not find.", clBlack);
-        } else if (rc == kSearchPortUnusable) {
-            if (d) d->ShowStatus(kPortNotValid, clRed);
-        } else if (rc == kSearchFound) {
-            PrgMode(progress1_, status1_);
-        }
+        StartLoader(progress1_, status1_, [this](const char* guide) { ShowGuide(guide); });
     }
     close_.AfterUpdate(this, &status1_);
 }
 
 void TForm6::Button2Click() {
-    if (Display* d = CurrentDisplay()) d->ShowIdle();
-    g_stopRequest = true;
-    progress1_.SetState(ProgressState::Error);
+    StopFrontEnd(FrontEnd::Loader, &progress1_);
 }
 
 void TForm6::ChangePort1Click() {

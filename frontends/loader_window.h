@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "shell/gui_widgets.h"
+#include "frontends/gui_widgets.h"
 
 namespace Ui {
 class TForm6;
@@ -30,6 +30,7 @@ public:
     void Button1Click();  // "Update FW"
     void Button2Click();  // "Abort"
     void ChangePort1Click();
+    // The Loader's reset (bar back to 0, guiding text, value lines emptied).
     void ResetMessage();
 
     // Message line looks: text font Tahoma, cell height 32 or 25.
@@ -41,6 +42,8 @@ protected:
 
 private:
     void FormCreate();
+    // The message line in its guiding look with `guide`, value lines emptied.
+    void ShowGuide(const char* guide);
 
     std::unique_ptr<Ui::TForm6> ui_;
     QtProgressBar progress1_;

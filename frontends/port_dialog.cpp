@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "serial/port_link.h"
-#include "shell/gui_display.h"
-#include "shell/gui_forms.h"
-#include "shell/gui_session.h"
+#include "frontends/gui_display.h"
+#include "frontends/gui_forms.h"
+#include "frontends/gui_session.h"
 #include "shell/settings_text.h"
 #include "ui_port_dialog.h"
 

@@ -19,11 +19,12 @@
 #include "report/board_names.h"
 #include "serial/port_link.h"
 #include "shell/display.h"
-#include "shell/gui_display.h"
-#include "shell/gui_forms.h"
-#include "shell/gui_startup.h"
-#include "shell/gui_widgets.h"
+#include "frontends/gui_display.h"
+#include "frontends/gui_forms.h"
+#include "frontends/gui_startup.h"
+#include "frontends/gui_widgets.h"
 #include "shell/panels.h"
+#include "shell/texts.h"
 #include "ui_port_dialog.h"
 
 namespace {
@@ -135,7 +136,7 @@ int main(int argc, char** argv) {
         const std::string hardware = std::string(BoardName(5)) + " - 0x04";
         display.SetIdentityField(IdentityField::Hardware, hardware.c_str());
         display.SetIdentityField(IdentityField::Bootloader, "0x09");
-        display.ShowStatus("Successfully updated", clGreen);
+        display.ShowStatus(text::kLoaderUpdated, clGreen);
         display.ShowIdle();
         ok &= Save(form6, dir, "loader-success");
         display.ShowOutcome(" User Abort !! ", clRed, kOutcomeFailure);

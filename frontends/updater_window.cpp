@@ -11,15 +11,14 @@
 #include "frontends/port_dialog.h"
 #include "frontends/version_window.h"
 #include "frontends/window_setup.h"
-#include "images/image_table.h"
 #include "notify/udp_notifier.h"
 #include "serial/port_link.h"
 #include "shell/build_info.h"
-#include "shell/gui_display.h"
-#include "shell/gui_forms.h"
-#include "shell/gui_session.h"
+#include "shell/front_ends.h"
+#include "frontends/gui_display.h"
+#include "frontends/gui_forms.h"
+#include "frontends/gui_session.h"
 #include "shell/settings.h"
-#include "shell/settings_text.h"
 #include "ui_updater_window.h"
 
 namespace pelmark {
@@ -66,19 +65,12 @@ void TForm1::FormCreate() {
 
     StartUdpNotifier();
 
-    const bool noPicture = tag_.find("PX500") != std::string::npos || tag_.find("ZOT") != std::string::npos;
-    ui_->Image2->setVisible(!noPicture);
-
-    setWindowTitle(QString::fromLatin1(MainTitle().c_str()));
+    ApplyPortSetting(FrontEnd::Main, ReadSetting("com", kSettingsMain));
+    const FrontEndLook look = CreateFrontEnd(FrontEnd::Main, tag_.c_str(), &status1_);
+    ui_->Image2->setVisible(look.picture);
+    setWindowTitle(QString::fromLatin1(look.title.c_str()));
     SetApplicationTitle(tag_.c_str());
     ui_->Label1->setText(QString::fromLatin1(tag_.c_str()));
-
-    const std::string com = ReadSetting("com", kSettingsMain);
-    g_portIndex = com.empty() ? std::int16_t{0} : ParsePortSetting(com);
-    g_openPortIndex = static_cast<std::int16_t>(g_portIndex - 1);
-
-    InitImageTable();
-    ShowPortName(status1_);
     g_mainWindowReady = true;
 }
 
@@ -86,14 +78,14 @@ void TForm1::Button1Click() {
     if (UpdateBusy()) return;
     {
         BusyScope busy;
-        if (SearchDevice(progress1_, status1_) == kSearchFound) PrgMode(progress1_, status1_);
+        StartMain(progress1_, status1_);
     }
     close_.AfterUpdate(this, &status1_);
 }
 
 void TForm1::Button2Click() {
     ui_->Button2->hide();
-    g_stopRequest = true;
+    StopFrontEnd(FrontEnd::Main, &progress1_);
 }
 
 void TForm1::S1Click() {

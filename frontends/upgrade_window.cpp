@@ -6,16 +6,15 @@
 #include "bootloader/engine.h"
 #include "frontends/port_dialog.h"
 #include "frontends/window_setup.h"
-#include "images/image_table.h"
 #include "notify/udp_notifier.h"
 #include "serial/port_link.h"
 #include "shell/build_info.h"
-#include "shell/gui_display.h"
-#include "shell/gui_forms.h"
-#include "shell/gui_session.h"
+#include "shell/front_ends.h"
+#include "frontends/gui_display.h"
+#include "frontends/gui_forms.h"
+#include "frontends/gui_session.h"
 #include "shell/panels.h"
 #include "shell/settings.h"
-#include "shell/settings_text.h"
 #include "ui_upgrade_window.h"
 
 namespace pelmark {
@@ -57,20 +56,11 @@ TForm5::~TForm5() {
 void TForm5::FormCreate() {
     StartUdpNotifier();
 
-    setWindowTitle(QString::fromLatin1(
-        (std::string("Upgrade 1.1") + " -   " + tag_ + "   - " + BuildDate()).c_str()));
+    ApplyPortSetting(FrontEnd::Upgrade, ReadSetting("com", kSettingsUpgrade));
+    const FrontEndLook look = CreateFrontEnd(FrontEnd::Upgrade, tag_.c_str(), &status1_);
+    setWindowTitle(QString::fromLatin1(look.title.c_str()));
     SetApplicationTitle(tag_.c_str());
-
-    const std::string com = ReadSetting("com", kSettingsUpgrade);
-    g_portIndex = com.empty() ? std::int16_t{0} : ParsePortSetting(com);
-    g_openPortIndex = static_cast<std::int16_t>(g_portIndex - 1);
-
-    InitImageTable();
-    ShowPortName(status1_);
-    g_panels.device = 3;
-
-    g_multiImage = tag_.find("YKP") != std::string::npos;
-    if (g_multiImage) {
+    if (look.secondBar) {
         QProgressBar* bar1 = ui_->ProgressBar1;
         bar1->resize(bar1->width() - ui_->ProgressBar2->width() - 5, bar1->height());
         ui_->ProgressBar2->show();
@@ -81,24 +71,13 @@ void TForm5::Button1Click() {
     if (UpdateBusy()) return;
     {
         BusyScope busy;
-        progress2_.SetMin(0);
-        progress2_.SetMax(static_cast<std::int8_t>(MarkPending()) + 1);
-        progress2_.SetPosition(0);
-        int r = 0;
-        do {
-            r = 0;
-            if (SearchDevice(progress1_, status1_) == kSearchFound) {
-                r = static_cast<std::int8_t>(PrgMode(progress1_, status1_));
-                progress2_.SetPosition(progress2_.Max() - r);
-            }
-        } while (r != 0 && !close_.Pending());
+        StartUpgrade(progress1_, status1_, &progress2_, [this] { return close_.Pending(); });
     }
     close_.AfterUpdate(this, &status1_);
 }
 
 void TForm5::Button2Click() {
-    if (Display* d = CurrentDisplay()) d->ShowIdle();
-    g_stopRequest = true;
+    StopFrontEnd(FrontEnd::Upgrade, &progress1_);
 }
 
 void TForm5::SerialPort1Click() {

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "shell/gui_widgets.h"
+#include "frontends/gui_widgets.h"
 
 namespace Ui {
 class TForm5;

@@ -4,8 +4,8 @@
 #include <QShowEvent>
 
 #include "report/board_names.h"
-#include "shell/gui_forms.h"
-#include "shell/gui_widgets.h"
+#include "frontends/gui_forms.h"
+#include "frontends/gui_widgets.h"
 #include "ui_version_window.h"
 
 namespace pelmark {

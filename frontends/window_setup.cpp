@@ -7,12 +7,10 @@
 #include <QStatusBar>
 #include <QWidget>
 
-#include "bootloader/wire.h"
-#include "serial/port_link.h"
-#include "shell/gui_display.h"
-#include "shell/gui_session.h"
+#include "frontends/gui_display.h"
+#include "frontends/gui_session.h"
+#include "shell/front_ends.h"
 #include "shell/settings.h"
-#include "shell/settings_text.h"
 
 // The artwork is compiled into this static library; its resources must be
 // registered by name before the first use.
@@ -49,14 +47,13 @@ QIcon AppIcon() {
 }
 
 void FrontEndClose::OnClose(QCloseEvent* event) {
-    if (UpdateBusy()) {
-        g_stopRequest = true;
+    std::string portSetting;
+    if (!CloseFrontEnd(UpdateBusy(), portSetting)) {
         pending_ = true;
         event->ignore();
         return;
     }
-    if (g_portIndex == g_openPortIndex) ComPortClose(g_portIndex);
-    WriteSetting("com", FormatPortSetting(g_portIndex), selector_);
+    WriteSetting("com", portSetting, selector_);
     event->accept();
 }
 

@@ -3,13 +3,14 @@
 #include <cstring>
 
 #include "build_tag.h"  // generated: PELMARK_HAS_TAG, PELMARK_TAG_TEXT
+#include "shell/texts.h"
 
 namespace pelmark {
 
 namespace {
 constexpr const char* kFallbackTag = "LUX15.4 00.04";
 
-bool Contains(const char* tag, const char* code) { return std::strstr(tag, code) != nullptr; }
+bool Contains(const char* tag, const char* code) { return tag != nullptr && std::strstr(tag, code) != nullptr; }
 }  // namespace
 
 const char* BuildTag() { return PELMARK_HAS_TAG ? PELMARK_TAG_TEXT : nullptr; }
@@ -25,7 +26,7 @@ const char* BuildDate() { return __DATE__; }
 const char* BuildTime() { return __TIME__; }
 
 std::string MainTitle() {
-    return std::string("Updater 2.7") + " - " + DisplayTag() + "   [ " + BuildDate() + " ]";
+    return std::string(text::kMainTitle) + " - " + DisplayTag() + "   [ " + BuildDate() + " ]";
 }
 
 FrontEndChoice ChooseFrontEnd(const char* tag) {
@@ -39,5 +40,11 @@ FrontEndChoice ChooseFrontEnd(const char* tag) {
             if (Contains(tag, code)) return FrontEndChoice::Loader;
     return FrontEndChoice::Main;
 }
+
+bool TagHidesPicture(const char* tag) { return Contains(tag, "PX500") || Contains(tag, "ZOT"); }
+
+bool TagHasImageSeries(const char* tag) { return Contains(tag, "YKP"); }
+
+bool TagUsesAlternateSearch(const char* tag) { return Contains(tag, "DLM") || Contains(tag, "GNV"); }
 
 }  // namespace pelmark

@@ -20,4 +20,14 @@ enum class FrontEndChoice { Main, Upgrade, Loader };
 // Which front end a tag selects (nullptr: a build without a tag).
 FrontEndChoice ChooseFrontEnd(const char* tag);
 
+// What the tag changes in the chosen front end (nullptr: a build without a tag).
+// "PX500" or "ZOT": the main updater window shows no picture.
+bool TagHidesPicture(const char* tag);
+// "YKP": the Upgrade window programs several images in one run, with a second
+// progress bar over them.
+bool TagHasImageSeries(const char* tag);
+// "DLM" or "GNV": the Loader window searches the alternate way, shows no
+// picture and marks its title "-(N)-".
+bool TagUsesAlternateSearch(const char* tag);
+
 }  // namespace pelmark

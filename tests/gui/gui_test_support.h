@@ -21,11 +21,11 @@
 #include "bootloader/engine.h"
 #include "notify/udp_notifier.h"
 #include "serial/port_link.h"
-#include "shell/gui_display.h"
-#include "shell/gui_forms.h"
-#include "shell/gui_session.h"
-#include "shell/gui_startup.h"
-#include "shell/gui_widgets.h"
+#include "frontends/gui_display.h"
+#include "frontends/gui_forms.h"
+#include "frontends/gui_session.h"
+#include "frontends/gui_startup.h"
+#include "frontends/gui_widgets.h"
 #include "shell/panels.h"
 
 namespace pelmark::test {

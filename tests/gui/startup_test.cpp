@@ -17,7 +17,7 @@
 #include "frontends/version_window.h"
 #include "gui_test_support.h"
 #include "shell/build_info.h"
-#include "shell/gui_single_instance.h"
+#include "frontends/gui_single_instance.h"
 #include "ui_updater_window.h"
 
 namespace pelmark::test {

@@ -1,4 +1,4 @@
-#include "shell/gui_single_instance.h"
+#include "frontends/gui_single_instance.h"
 
 #include <cerrno>
 #include <cstdlib>

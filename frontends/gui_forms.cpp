@@ -1,4 +1,4 @@
-#include "shell/gui_forms.h"
+#include "frontends/gui_forms.h"
 
 #include <string>
 

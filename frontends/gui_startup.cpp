@@ -1,4 +1,4 @@
-#include "shell/gui_startup.h"
+#include "frontends/gui_startup.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -18,10 +18,10 @@
 #include "notify/udp_notifier.h"
 #include "serial/port_link.h"
 #include "shell/build_info.h"
-#include "shell/gui_display.h"
-#include "shell/gui_forms.h"
-#include "shell/gui_single_instance.h"
-#include "shell/gui_widgets.h"
+#include "frontends/gui_display.h"
+#include "frontends/gui_forms.h"
+#include "frontends/gui_single_instance.h"
+#include "frontends/gui_widgets.h"
 
 namespace pelmark {
 

@@ -1,4 +1,4 @@
-#include "shell/gui_widgets.h"
+#include "frontends/gui_widgets.h"
 
 #include <QApplication>
 #include <QFontMetrics>

@@ -1,4 +1,4 @@
-#include "shell/gui_display.h"
+#include "frontends/gui_display.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -11,9 +11,9 @@
 #include "frontends/upgrade_window.h"
 #include "notify/udp_notifier.h"
 #include "serial/port_link.h"
-#include "shell/gui_forms.h"
-#include "shell/gui_session.h"
-#include "shell/gui_widgets.h"
+#include "frontends/gui_forms.h"
+#include "frontends/gui_session.h"
+#include "frontends/gui_widgets.h"
 #include "shell/panels.h"
 #include "ui_loader_window.h"
 #include "ui_updater_window.h"

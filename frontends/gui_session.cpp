@@ -1,4 +1,4 @@
-#include "shell/gui_session.h"
+#include "frontends/gui_session.h"
 
 #include <cstdio>
 
