@@ -103,10 +103,12 @@ TEST_F(EndRecord, SearchTextIsTheOneShown) {
     // Not found: the message panel; stopped: the outcome.
     backend.responder = [](const Frame&, Frame&) {};
     ASSERT_EQ(SearchDevice(progress, status), kSearchNotFound);
+    ASSERT_NE(g_searchEnd.text, nullptr);
     EXPECT_EQ(status.panels[g_panels.message], g_searchEnd.text);
 
     backend.responder = [](const Frame&, Frame&) { g_stopRequest = true; };
     ASSERT_EQ(SearchDevice(progress, status), kSearchStopped);
+    ASSERT_NE(g_searchEnd.text, nullptr);
     ASSERT_FALSE(display.Outcomes().empty());
     EXPECT_EQ(display.Outcomes().back(), std::string("outcome|") + g_searchEnd.text + "|255|0");
 }
