@@ -18,7 +18,8 @@ void ShowIdentity() {
     switch (d->Showing()) {
         case FrontEnd::Loader:
             if (!proto.identityRecordSeen) return;
-            std::snprintf(line, sizeof line, text::kHardwarePattern, BoardName(g_pass.image.boardCode), id.preparation);
+            std::snprintf(line, sizeof line, text::kHardwarePattern, BoardName(g_pass.image.boardCode),
+                          id.preparation);
             d->SetIdentityField(IdentityField::Hardware, line);
             std::snprintf(line, sizeof line, text::kBootloaderPattern, id.bios);
             d->SetIdentityField(IdentityField::Bootloader, line);
