@@ -43,6 +43,13 @@ struct EngineEnd {
 extern EngineEnd g_searchEnd;  // set by SearchDevice before it returns
 extern EngineEnd g_passEnd;    // set by PrgMode before it returns
 
+// The pass's own failure codes (besides the wire layer's kNoReply, kStopped,
+// kRefused and kIncompatible).
+constexpr std::int16_t kUnknownChip = -5;  // the chip code is none the engine knows
+constexpr std::int16_t kImageTooBig = -6;  // the image does not fit the chip
+constexpr std::int16_t kNoImage = -7;      // the build carries no image for the chip
+constexpr std::int16_t kUnsuitable = -8;   // the image's board or preparation does not match
+
 // What the pass knows about the chip and image it works on.
 struct PassState {
     ImageTableEntry image{};  // current image
@@ -59,13 +66,19 @@ struct PassState {
 };
 extern PassState g_pass;
 
-// Target identification and suitability.
+// Target identification and suitability. On a failure they fill *end (when
+// given) with the failure: its code (kUnknownChip, kImageTooBig, kNoImage,
+// kUnsuitable) and the outcome text shown.
 std::int8_t SelectImage(std::uint8_t chip, std::uint8_t board);
-bool IdentifyTarget(StatusBar& status);
+bool IdentifyTarget(StatusBar& status, EngineEnd* end = nullptr);
 void ReadImageCodes();
-bool CheckSuitability(StatusBar& status);
-void ShowNoImage(StatusBar& status);
-void ShowImageTooBig(StatusBar& status);
+bool CheckSuitability(StatusBar& status, EngineEnd* end = nullptr);
+// Each returns the outcome text shown (nullptr where the front end shows none).
+const char* ShowNoImage(StatusBar& status);
+const char* ShowImageTooBig(StatusBar& status);
+
+// Writes the connected device's identity into the front end showing.
+void ShowIdentity();
 
 // Flash transfer.
 std::int16_t TransferProgram(ProgressBar& progress, StatusBar& status);

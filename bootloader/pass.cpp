@@ -1,10 +1,10 @@
 #include <cstdio>
 
 #include "bootloader/engine.h"
-#include "report/board_names.h"
 #include "serial/port_link.h"
 #include "shell/display.h"
 #include "shell/panels.h"
+#include "shell/texts.h"
 
 namespace pelmark {
 
@@ -16,141 +16,172 @@ namespace {
 
 constexpr std::uint8_t kEntryByte = 0xCC;
 constexpr int kRecordWaitIterations = 251;
+// Bootloader versions from this one on speak a protocol the engine does not.
+constexpr std::uint8_t kFirstIncompatibleBios = 33;
+// The slot whose image restarts the device: the pass waits for it.
+constexpr std::int8_t kRestartingSlot = 9;
 
-bool InRecordRange(std::uint8_t bios) { return bios >= 8 && bios <= 31; }
+// Records how the pass ended and gives PrgMode's result.
+int EndPass(EndKind kind, std::int16_t code, const char* shown, int result) {
+    g_passEnd = EngineEnd{kind, code, shown};
+    return result;
+}
+
+// The one failure exit: the failure's text is already shown.
+int FailPass(std::int16_t code, const char* shown) {
+    return EndPass(code == kStopped ? EndKind::Stopped : EndKind::Failed, code, shown, 0);
+}
+
+// Bootloaders with a device record send it after their identity.
+void WaitForRecord() {
+    ProtocolState& proto = g_protocol;
+    if (!HasDeviceRecord(proto.identity.bios)) return;
+    for (int i = 0; i < kRecordWaitIterations; ++i) {
+        if (proto.record.complete) break;
+        ParseReplies();
+        PumpDelay(5);
+    }
+}
+
+// A multi-image run meets a slot it has written already: the slot's
+// follow-up action takes the place of writing it. False for a slot without
+// one (it is written again).
+bool RunFollowUp(std::int8_t slot) {
+    switch (FollowUpAction(slot)) {
+        case kFollowUpWait:
+            SleepMs(1000);  // deliberately blocking: the device restarts meanwhile
+            return true;
+        case kFollowUpUnlock:
+            SendUnlockFrame();
+            PumpDelay(300);
+            ComPortDiscard();
+            SendCommand4();
+            PumpDelay(300);
+            ComPortDiscard();
+            return true;
+        case kFollowUpNone:
+            break;
+    }
+    return false;
+}
+
+// The chip's facts, the image's codes and its suitability, with the
+// identity shown in between.
+bool PrepareTarget(Display* display, StatusBar& status, EngineEnd* failure) {
+    g_pass.k80 = false;
+    if (!IdentifyTarget(status, failure)) return false;
+    ReadImageCodes();
+    if (display) display->ShowImageKind(g_pass.image.plain != 0);
+    ShowIdentity();
+    return CheckSuitability(status, failure);
+}
+
+void ShowLoaded(StatusBar& status) {
+    char line[64];
+    std::snprintf(line, sizeof line, text::kLoadedPattern,
+                  static_cast<int>(g_pass.image.programLength / g_pass.addressUnit), 0u,
+                  static_cast<unsigned>(g_pass.transferLength / g_pass.addressUnit));
+    status.SetPanelText(g_panels.info, line);
+}
+
+// Bootloaders from version 5 that sent a "V" record take the entry byte.
+void EnterProgramming(StatusBar& status) {
+    ProtocolState& proto = g_protocol;
+    ForgetLastFrame();
+    if (!proto.identityRecordSeen || proto.identity.bios < 5) return;
+    status.SetPanelText(g_panels.message, text::kEntryInPrgMode);
+    proto.acknowledged = false;
+    proto.refused = false;
+    std::uint8_t entry = kEntryByte;
+    ComPortWrite(g_portIndex, &entry, 1);
+    // The bootloader enters programming either way; an answer that has
+    // not come yet may still come, and be taken for a frame's.
+    if (WaitReply(2000) == kReplyTimeout) g_verdictsInDoubt = true;
+}
+
+// Program rows, the trailer row, the EEPROM, then the check that no
+// verdict trails the last frame; the first failure's code, else kOk.
+std::int16_t WriteImage(ProgressBar& progress, StatusBar& status) {
+    std::int16_t r = TransferProgram(progress, status);
+    if (r != kOk) return r;
+    r = WriteTrailerRow(status);
+    if (r != kOk) return r;
+    if (g_pass.image.eepromCount > 0) {
+        r = WriteEeprom(progress, status);
+        if (r != kOk) return r;
+    }
+    // A verdict after the last frame belongs to no frame: the verdicts of
+    // this pass may each have been taken for the frame after their own.
+    return ConfirmLastFrame();
+}
+
+// Returns the success text shown.
+const char* ShowSuccess(Display* display, FrontEnd fe, StatusBar& status) {
+    switch (fe) {
+        case FrontEnd::Loader:
+            if (display) {
+                display->ShowStatus(text::kLoaderUpdated, clGreen);
+                display->ShowIdle();
+            }
+            return text::kLoaderUpdated;
+        case FrontEnd::Upgrade:
+            status.SetPanelText(g_panels.message, text::kUpgradeProgramOk);
+            if (display) display->ShowIdle();
+            return text::kUpgradeProgramOk;
+        case FrontEnd::Main:
+            if (display) {
+                display->ShowOutcome(text::kProgramOk, clGreen, kOutcomeSuccess);
+                display->ShowIdle();
+            }
+            return text::kProgramOk;
+    }
+    return nullptr;
+}
+
+// A multi-image pass gives the number of images still to write.
+int FinishMultiImage(std::int8_t slot) {
+    if (slot == kRestartingSlot) {
+        PumpDelay(2000);
+        ComPortDiscard();
+    }
+    return static_cast<std::int8_t>(g_pendingCount);
+}
 
 }  // namespace
 
 int PrgMode(ProgressBar& progress, StatusBar& status) {
     Display* display = CurrentDisplay();
-    const FrontEnd fe = display ? display->Showing() : FrontEnd::Main;
-    ProtocolState& proto = g_protocol;
+    const FrontEnd fe = ShowingFrontEnd();
 
     g_pass.rowSize = 64;
     progress.SetPosition(0);
     progress.SetSmooth(false);
 
-    if (proto.identity.bios >= 33) {
+    if (g_protocol.identity.bios >= kFirstIncompatibleBios) {
         ShowIdentity();
-        ShowPassError(kIncompatible);
-        return 0;
+        return FailPass(kIncompatible, ShowPassError(kIncompatible));
     }
+    WaitForRecord();
+    if (!g_protocol.identityRecordSeen) g_protocol.identity.board = 2;
 
-    // Bootloaders 8 to 31 follow their identity with a device record.
-    if (InRecordRange(proto.identity.bios)) {
-        for (int i = 0; i < kRecordWaitIterations; ++i) {
-            if (proto.record.complete) break;
-            ParseReplies();
-            PumpDelay(5);
-        }
-    }
+    const std::int8_t slot = SelectImage(g_protocol.identity.chip, g_protocol.identity.board);
+    if (g_multiImage && PendingFlag(slot) == kPendingDone && RunFollowUp(slot))
+        return EndPass(EndKind::Skipped, kOk, nullptr, 1);
 
-    if (!proto.identityRecordSeen) proto.identity.board = 2;
+    EngineEnd failure;
+    if (!PrepareTarget(display, status, &failure)) return FailPass(failure.code, failure.text);
+    if (fe == FrontEnd::Main) ShowLoaded(status);
+    EnterProgramming(status);
 
-    const std::int8_t slot = SelectImage(proto.identity.chip, proto.identity.board);
-
-    if (g_multiImage && PendingFlag(slot) == kPendingDone) {
-        switch (FollowUpAction(slot)) {
-            case 1:
-                SleepMs(1000);  // deliberately blocking: the device restarts meanwhile
-                return 1;
-            case 2:
-                SendUnlockFrame();
-                PumpDelay(300);
-                ComPortDiscard();
-                SendCommand4();
-                PumpDelay(300);
-                ComPortDiscard();
-                return 1;
-            default:
-                break;
-        }
-    }
-
-    g_pass.k80 = false;
-    if (!IdentifyTarget(status)) return 0;
-    ReadImageCodes();
-    if (display) display->ShowImageKind(g_pass.image.plain != 0);
-    ShowIdentity();
-    if (!CheckSuitability(status)) return 0;
-
-    if (fe == FrontEnd::Main) {
-        char text[64];
-        std::snprintf(text, sizeof text, "Loaded %d bytes (%04X to %04X)",
-                      static_cast<int>(g_pass.image.programLength / g_pass.addressUnit), 0u,
-                      static_cast<unsigned>(g_pass.transferLength / g_pass.addressUnit));
-        status.SetPanelText(g_panels.info, text);
-    }
-
-    ForgetLastFrame();
-    if (proto.identityRecordSeen && proto.identity.bios >= 5) {
-        status.SetPanelText(g_panels.message, "Entry in PrgMode");
-        proto.acknowledged = false;
-        proto.refused = false;
-        std::uint8_t entry = kEntryByte;
-        ComPortWrite(g_portIndex, &entry, 1);
-        // The bootloader enters programming either way; an answer that has
-        // not come yet may still come, and be taken for a frame's.
-        if (WaitReply(2000) == kReplyTimeout) g_verdictsInDoubt = true;
-    }
-
-    if (display) display->ShowStatus(" Programming... ", clBtnFace);
-
-    std::int16_t r = TransferProgram(progress, status);
-    if (r != kOk) {
-        ShowPassError(r);
-        return 0;
-    }
-    r = WriteTrailerRow(status);
-    if (r != kOk) {
-        ShowPassError(r);
-        return 0;
-    }
-    if (g_pass.image.eepromCount > 0) {
-        r = WriteEeprom(progress, status);
-        if (r != kOk) {
-            ShowPassError(r);
-            return 0;
-        }
-    }
-    // A verdict after the last frame belongs to no frame: the verdicts of
-    // this pass may each have been taken for the frame after their own.
-    r = ConfirmLastFrame();
-    if (r != kOk) {
-        ShowPassError(r);
-        return 0;
-    }
+    if (display) display->ShowStatus(text::kProgramming, clBtnFace);
+    const std::int16_t r = WriteImage(progress, status);
+    if (r != kOk) return FailPass(r, ShowPassError(r));
 
     progress.SetPosition(0);
-    switch (fe) {
-        case FrontEnd::Loader:
-            if (display) {
-                display->ShowStatus("Successfully updated", clGreen);
-                display->ShowIdle();
-            }
-            break;
-        case FrontEnd::Upgrade:
-            status.SetPanelText(g_panels.message, "Program OK");
-            if (display) display->ShowIdle();
-            break;
-        case FrontEnd::Main:
-            if (display) {
-                display->ShowOutcome(" Program Ok ", clGreen, kOutcomeSuccess);
-                display->ShowIdle();
-            }
-            break;
-    }
-
+    const char* shown = ShowSuccess(display, fe, status);
     MarkSlotDone(slot);
-
-    if (g_multiImage) {
-        if (slot == 9) {
-            PumpDelay(2000);
-            ComPortDiscard();
-        }
-        return static_cast<std::int8_t>(g_pendingCount);
-    }
-    return 0;
+    const int result = g_multiImage ? FinishMultiImage(slot) : 0;
+    return EndPass(EndKind::Success, kOk, shown, result);
 }
 
 void ResetEngineState() {

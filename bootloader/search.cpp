@@ -4,6 +4,7 @@
 #include "serial/port_link.h"
 #include "shell/display.h"
 #include "shell/panels.h"
+#include "shell/texts.h"
 
 namespace pelmark {
 
@@ -16,15 +17,16 @@ constexpr std::uint8_t kSearchUpgrade = 0xC5;
 constexpr std::uint8_t kSearchAlternate = 0xC6;
 constexpr int kSearchTries = 100;
 
-FrontEnd Showing() {
-    Display* d = CurrentDisplay();
-    return d ? d->Showing() : FrontEnd::Main;
-}
-
 std::uint8_t SearchByte(FrontEnd fe) {
     if (fe == FrontEnd::Upgrade) return kSearchUpgrade;
     if (fe == FrontEnd::Loader && g_alternateSearch) return kSearchAlternate;
     return kSearchMain;
+}
+
+// Records how the search ended and returns its result.
+std::int16_t EndSearch(EndKind kind, std::int16_t result, const char* shown) {
+    g_searchEnd = EngineEnd{kind, result, shown};
+    return result;
 }
 
 }  // namespace
@@ -40,7 +42,8 @@ std::int16_t SearchDevice(ProgressBar& progress, StatusBar& status) {
     if (display) display->ShowBusy();
     if (static_cast<std::int16_t>(ComPortStatus(g_portIndex)) < 0) {
         if (display) display->ShowIdle();
-        return kSearchPortUnusable;
+        // The port layer showed that the port is invalid when it opened it.
+        return EndSearch(EndKind::Failed, kSearchPortUnusable, text::kInvalidPortCom);
     }
 
     ResetReplyParser();
@@ -48,7 +51,7 @@ std::int16_t SearchDevice(ProgressBar& progress, StatusBar& status) {
     g_pass.skipLength = 0;
     ClearIdentity();
 
-    const FrontEnd fe = Showing();
+    const FrontEnd fe = ShowingFrontEnd();
     std::uint8_t searchByte = SearchByte(fe);
     progress.SetState(ProgressState::Paused);
     progress.SetMax(kSearchTries);
@@ -58,24 +61,24 @@ std::int16_t SearchDevice(ProgressBar& progress, StatusBar& status) {
         ComPortDrain();
         ClearIdentity();
         if (fe == FrontEnd::Loader) {
-            if (display) display->ShowStatus("Search Device", clBlack);
+            if (display) display->ShowStatus(text::kSearchDevice, clBlack);
             progress.SetPosition(kSearchTries - i);
         } else if (fe == FrontEnd::Upgrade) {
             progress.SetPosition(kSearchTries - i);
-            status.SetPanelText(g_panels.message, "Search Device");
+            status.SetPanelText(g_panels.message, text::kSearchDevice);
         } else {
-            char text[24];
-            std::snprintf(text, sizeof text, "Try %d", i);
-            status.SetPanelText(g_panels.message, text);
+            char tryText[24];
+            std::snprintf(tryText, sizeof tryText, text::kTryPattern, i);
+            status.SetPanelText(g_panels.message, tryText);
         }
         g_protocol.acknowledged = false;
         g_protocol.refused = false;
         ComPortWrite(g_portIndex, &searchByte, 1);
         const std::int16_t r = WaitReply(100);
         if (r == kReplyStop) {
-            ShowPassError(kStopped);
+            const char* shown = ShowPassError(kStopped);
             progress.SetPosition(0);
-            return kSearchStopped;
+            return EndSearch(EndKind::Stopped, kSearchStopped, shown);
         }
         if (r == kReplyAck) {
             found = true;
@@ -85,11 +88,11 @@ std::int16_t SearchDevice(ProgressBar& progress, StatusBar& status) {
     progress.SetState(ProgressState::Normal);
     progress.SetPosition(0);
     if (!found) {
-        status.SetPanelText(g_panels.message, "Device not Found");
+        status.SetPanelText(g_panels.message, text::kDeviceNotFound);
         if (display) display->ShowIdle();
-        return kSearchNotFound;
+        return EndSearch(EndKind::Failed, kSearchNotFound, text::kDeviceNotFound);
     }
-    return kSearchFound;
+    return EndSearch(EndKind::Success, kSearchFound, nullptr);
 }
 
 }  // namespace pelmark

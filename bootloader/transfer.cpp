@@ -5,15 +5,11 @@
 #include "images/mask.h"
 #include "shell/display.h"
 #include "shell/panels.h"
+#include "shell/texts.h"
 
 namespace pelmark {
 
 namespace {
-
-FrontEnd Showing() {
-    Display* d = CurrentDisplay();
-    return d ? d->Showing() : FrontEnd::Main;
-}
 
 // Address bytes and the length field of a data frame; returns the header
 // length (4 with a one-byte length, 5 with a two-byte one).
@@ -44,7 +40,7 @@ std::int16_t TransferProgram(ProgressBar& progress, StatusBar& status) {
     for (int i = 0; i < patch; ++i)
         img.program[i] = masked ? static_cast<std::uint8_t>(p.resetVector[i] ^ Mask(0)) : p.resetVector[i];
 
-    const bool mainWindow = Showing() == FrontEnd::Main;
+    const bool mainWindow = ShowingFrontEnd() == FrontEnd::Main;
     std::uint8_t* frame = g_frameBuffer;
     const std::int32_t total = p.transferLength;
     progress.SetPosition(0);
@@ -58,10 +54,10 @@ std::int16_t TransferProgram(ProgressBar& progress, StatusBar& status) {
         if (k == 0) {
             rowAddress = static_cast<std::uint32_t>(o / p.addressUnit);
             if (mainWindow) {
-                char text[40];
-                std::snprintf(text, sizeof text, "Program %05d (%05x)", static_cast<int>(rowAddress),
+                char line[40];
+                std::snprintf(line, sizeof line, text::kProgramRowPattern, static_cast<int>(rowAddress),
                               static_cast<unsigned>(rowAddress));
-                status.SetPanelText(g_panels.message, text);
+                status.SetPanelText(g_panels.message, line);
             }
             std::memset(frame, 0xFF, kFrameBufferSize);
             k = WriteHeader(frame, rowAddress, p.rowSize);
@@ -107,7 +103,7 @@ std::int16_t WriteTrailerRow(StatusBar& status) {
     PassState& p = g_pass;
     const ImageTableEntry& img = p.image;
     const bool masked = img.plain == 0;
-    if (Showing() != FrontEnd::Loader) status.SetPanelText(g_panels.message, "Fix Program");
+    if (ShowingFrontEnd() != FrontEnd::Loader) status.SetPanelText(g_panels.message, text::kFixProgram);
     g_framesRepeatable = true;
 
     const std::uint8_t mask = masked ? Mask(p.addressLimit) : 0;
@@ -125,16 +121,16 @@ std::int16_t WriteTrailerRow(StatusBar& status) {
 
 std::int16_t WriteEeprom(ProgressBar& progress, StatusBar& status) {
     const ImageTableEntry& img = g_pass.image;
-    const bool showText = Showing() != FrontEnd::Loader;
+    const bool showText = ShowingFrontEnd() != FrontEnd::Loader;
     progress.SetPosition(0);
     progress.SetMax(img.eepromCount);
     g_framesRepeatable = false;  // the device pages EEPROM frames by their order
     std::uint8_t* frame = g_frameBuffer;
     for (std::int32_t i = 0; i < img.eepromCount; ++i) {
         if (showText) {
-            char text[32];
-            std::snprintf(text, sizeof text, "Program EEP %d", i);
-            status.SetPanelText(g_panels.message, text);
+            char line[32];
+            std::snprintf(line, sizeof line, text::kProgramEepPattern, i);
+            status.SetPanelText(g_panels.message, line);
         }
         std::memset(frame, 0xFF, kFrameBufferSize);
         frame[0] = 0x40;

@@ -9,6 +9,7 @@
 #include "serial/port_link.h"
 #include "shell/display.h"
 #include "shell/panels.h"
+#include "shell/texts.h"
 
 namespace pelmark {
 
@@ -108,7 +109,7 @@ void ParseReplyByte(std::uint8_t b) {
     ProtocolState& p = g_protocol;
     switch (p.parser) {
         case ParserState::Idle:
-            if (b == 'R' && p.identity.bios >= 8 && p.identity.bios <= 31) {
+            if (b == 'R' && HasDeviceRecord(p.identity.bios)) {
                 p.recordIndex = 0;
                 p.parser = ParserState::RecordLength;
             } else if (b == 'K') {
@@ -255,9 +256,9 @@ void ShowResend(int attempt) {
     // The main updater window's status bar counts the resends.
     Display* d = CurrentDisplay();
     if (StatusBar* bar = d ? d->MainStatusBar() : nullptr) {
-        char text[24];
-        std::snprintf(text, sizeof text, "Resend %d", attempt);
-        bar->SetPanelText(g_panels.message, text);
+        char line[24];
+        std::snprintf(line, sizeof line, text::kResendPattern, attempt);
+        bar->SetPanelText(g_panels.message, line);
         bar->Repaint();
     }
 }
@@ -362,25 +363,26 @@ void SendCommand4() {
     ComPortWrite(g_portIndex, frame, static_cast<std::uint32_t>(n));
 }
 
-void ShowPassError(std::int16_t code) {
-    const char* text = nullptr;
+const char* PassErrorText(std::int16_t code) {
     switch (code) {
         case kNoReply:
-            text = " not Response ";
-            break;
+            return text::kNotResponse;
         case kStopped:
-            text = " User Abort !! ";
-            break;
+            return text::kUserAbort;
         case kRefused:
-            text = " CHK Error !! ";
-            break;
+            return text::kChkError;
         case kIncompatible:
-            text = " Incompatible Bootloader !! ";
-            break;
+            return text::kIncompatibleBootloader;
         default:
-            return;
+            return nullptr;
     }
-    if (Display* d = CurrentDisplay()) d->ShowOutcome(text, clRed, kOutcomeFailure);
+}
+
+const char* ShowPassError(std::int16_t code) {
+    const char* shown = PassErrorText(code);
+    if (shown == nullptr) return nullptr;
+    if (Display* d = CurrentDisplay()) d->ShowOutcome(shown, clRed, kOutcomeFailure);
+    return shown;
 }
 
 void ClearIdentity() { g_protocol.identity = DeviceIdentity{}; }

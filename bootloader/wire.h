@@ -14,6 +14,10 @@ struct DeviceIdentity {
     std::uint8_t preparation = 0;
 };
 
+// Bootloaders 8 to 31 follow their identity with a device record (text and
+// the span the transfer skips).
+constexpr bool HasDeviceRecord(std::uint8_t bios) { return bios >= 8 && bios <= 31; }
+
 struct DeviceRecord {
     char text[25] = {};  // up to 24 characters, always terminated
     std::uint16_t skipStart = 0;
@@ -112,7 +116,11 @@ extern bool g_verdictsInDoubt;
 std::int16_t ConfirmLastFrame();
 void SendUnlockFrame();
 void SendCommand4();
-void ShowPassError(std::int16_t code);
+// The outcome text of a wire failure code (kNoReply, kStopped, kRefused,
+// kIncompatible); nullptr for any other code.
+const char* PassErrorText(std::int16_t code);
+// Shows that text as the failure outcome; returns it (nullptr: nothing shown).
+const char* ShowPassError(std::int16_t code);
 void ClearIdentity();
 // Parser to Idle, device record emptied (search start).
 void ResetReplyParser();

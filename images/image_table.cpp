@@ -1,5 +1,7 @@
 #include "images/image_table.h"
 
+#include "images/mask.h"
+
 namespace pelmark {
 
 ImageTableEntry g_imageTable[kImageRows][kImageSlots];
@@ -92,15 +94,23 @@ std::uint8_t MarkPending() {
             ++g_pendingCount;
         }
     }
-    g_imageTable[0][7].followUp = 2;
-    g_imageTable[0][6].followUp = 2;
-    g_imageTable[0][9].followUp = 1;
+    g_imageTable[0][7].followUp = kFollowUpUnlock;
+    g_imageTable[0][6].followUp = kFollowUpUnlock;
+    g_imageTable[0][9].followUp = kFollowUpWait;
     return g_pendingCount;
 }
 
 std::uint8_t PendingFlag(std::int8_t slot) { return g_imageTable[0][slot].pending; }
 
-std::uint8_t FollowUpAction(std::int8_t slot) { return g_imageTable[0][slot].followUp; }
+FollowUp FollowUpAction(std::int8_t slot) { return g_imageTable[0][slot].followUp; }
+
+bool ReadMaskedCodes(const ImageTableEntry& e, bool pic24, ImageCodes* codes) {
+    const std::int32_t at = ImageCodeOffset(pic24);
+    if (e.programLength <= at + 1) return false;
+    codes->board = static_cast<std::uint8_t>(e.program[at] ^ Mask(0));
+    codes->preparation = static_cast<std::uint8_t>(e.program[at + 1] ^ Mask(0));
+    return true;
+}
 
 void MarkSlotDone(std::int8_t slot) {
     ImageTableEntry& e = g_imageTable[0][slot];

@@ -1,4 +1,4 @@
-// Board names, the identity line, and the text of the version report.
+// Board names and the text of the version report.
 #pragma once
 
 #include <string>
@@ -13,9 +13,6 @@ constexpr int kInterfaceRows = 11;
 extern const char* const kInterfaces[kInterfaceRows];
 
 const char* BoardName(int index);
-
-// Writes the connected device's identity into the front end showing.
-void ShowIdentity();
 
 // The version report's lines for the images in the image table.
 std::vector<std::string> VersionReportLines();

@@ -2,27 +2,12 @@
 #include <initializer_list>
 
 #include "images/image_table.h"
-#include "images/mask.h"
 #include "report/board_names.h"
+#include "shell/texts.h"
 
 namespace pelmark {
 
 namespace {
-
-struct Codes {
-    unsigned char board;
-    unsigned char preparation;
-};
-
-// The image's own board and preparation codes, read from its first row the
-// way the programming pass reads a masked image. An image too short to hold
-// them reports board 0 (unknown).
-Codes ReadCodes(const ImageTableEntry& e, int slot) {
-    const int at = slot == 6 ? 1024 : 14;
-    if (e.programLength <= at + 1) return {0, 0};
-    return {static_cast<unsigned char>(e.program[at] ^ Mask(0)),
-            static_cast<unsigned char>(e.program[at + 1] ^ Mask(0))};
-}
 
 struct Lister {
     std::vector<std::string>& lines;
@@ -31,7 +16,10 @@ struct Lister {
     void List(int row, int slot, const char* chipName) {
         const ImageTableEntry& e = g_imageTable[row][slot];
         if (!HoldsImage(e)) return;
-        const Codes c = ReadCodes(e, slot);
+        // The image's own codes, read the way the programming pass reads a
+        // masked image; an image too short to hold them reports board 0.
+        ImageCodes c;
+        ReadMaskedCodes(e, IsPic24Slot(slot), &c);
         lines.push_back(ReportLine(n, chipName, c.board, c.preparation));
         ++n;
     }
@@ -51,15 +39,15 @@ struct Lister {
 std::string ReportLine(int lineNumber, const char* chipName, unsigned char board, unsigned char preparation) {
     const char* boardName;
     const char* connector;
-    const char* interfaceName = "UNKNOWN";
-    const char* resetMark = " ";
+    const char* interfaceName = text::kReportUnknownInterface;
+    const char* resetMark = text::kReportNoResetMark;
     const int b = static_cast<signed char>(board);
     if (b >= 1 && b < kBoardNameRows) {
         boardName = kBoardNames[b];
         connector = kConnectors[b];
         const int index = preparation & 0x6F;
         if (index >= 1 && index < kInterfaceRows) interfaceName = kInterfaces[index];
-        if (preparation & 0x80) resetMark = "RES";
+        if (preparation & 0x80) resetMark = text::kReportResetMark;
     } else if (static_cast<signed char>(lineNumber) < 6) {
         boardName = kBoardNames[2];
         connector = kConnectors[2];
@@ -67,24 +55,24 @@ std::string ReportLine(int lineNumber, const char* chipName, unsigned char board
         boardName = kBoardNames[0];
         connector = kConnectors[3];
     }
-    char text[128];
-    std::snprintf(text, sizeof text, "%s - %s[%s] - %s  %s[Code:%02x]", chipName, boardName, connector,
+    char line[128];
+    std::snprintf(line, sizeof line, text::kReportLinePattern, chipName, boardName, connector,
                   interfaceName, resetMark, preparation);
-    return text;
+    return line;
 }
 
 std::vector<std::string> VersionReportLines() {
     std::vector<std::string> lines;
-    lines.emplace_back("Device - Print          - Preparation");
-    lines.emplace_back("-------------------------------------");
+    lines.emplace_back(text::kReportHeading);
+    lines.emplace_back(text::kReportRule);
     Lister lister{lines};
-    lister.ListSlot(6, "24HJ64", {5, 6, 7, 8, 11, 16, 19});
-    lister.ListSlot(1, "2580  ", {2, 4, 5, 6});
-    lister.ListSlot(0, "258   ", {2, 4, 5, 6});
-    lister.List(0, 2, "2480  ");
-    lister.List(0, 3, "248   ");
-    lister.List(0, 4, "2320  ");
-    lister.List(0, 5, "24J10 ");
+    lister.ListSlot(6, text::kReportChip24HJ64, {5, 6, 7, 8, 11, 16, 19});
+    lister.ListSlot(1, text::kReportChip2580, {2, 4, 5, 6});
+    lister.ListSlot(0, text::kReportChip258, {2, 4, 5, 6});
+    lister.List(0, 2, text::kReportChip2480);
+    lister.List(0, 3, text::kReportChip248);
+    lister.List(0, 4, text::kReportChip2320);
+    lister.List(0, 5, text::kReportChip24J10);
     return lines;
 }
 

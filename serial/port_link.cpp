@@ -5,6 +5,7 @@
 
 #include "shell/display.h"
 #include "shell/panels.h"
+#include "shell/texts.h"
 
 namespace pelmark {
 
@@ -30,8 +31,8 @@ PortRecord* OpenRecord(int index) {
 
 PortOpenedHook g_portOpenedHook = nullptr;
 
-void ShowBox(const char* text) {
-    if (Display* d = CurrentDisplay()) d->MessageBox(text, "Error");
+void ShowBox(const char* message) {
+    if (Display* d = CurrentDisplay()) d->MessageBox(message, text::kErrorCaption);
 }
 
 }  // namespace
@@ -51,7 +52,7 @@ void ComPortOpen() {
         backend.ClearRts(rec->handle);
     }
     if (static_cast<std::int16_t>(ComPortStatus(g_portIndex)) < 0) {
-        if (Display* d = CurrentDisplay()) d->ShowOutcome("Invalid Port Com", clRed, kOutcomeFailure);
+        if (Display* d = CurrentDisplay()) d->ShowOutcome(text::kInvalidPortCom, clRed, kOutcomeFailure);
     } else if (g_portOpenedHook != nullptr) {
         g_portOpenedHook();
     }
@@ -95,7 +96,7 @@ bool ComPortSetup(int index, std::uint32_t baud, std::uint8_t parity, std::uint8
     state.parity = parity;
     state.stopBits = stopBits;
     if (!backend.SetState(h, state)) {
-        ShowBox("Unable to configure the serial port");
+        ShowBox(text::kUnableToConfigure);
         backend.Close(h);
         return false;
     }
@@ -111,7 +112,7 @@ bool ComPortSetup(int index, std::uint32_t baud, std::uint8_t parity, std::uint8
     timeouts.writeTotalTimeoutMultiplier = 10;
     timeouts.writeTotalTimeoutConstant = 1000;
     if (!backend.SetTimeouts(h, timeouts)) {
-        ShowBox("Unable to set the time-out parameters");
+        ShowBox(text::kUnableToSetTimeouts);
         backend.Close(h);
         return false;
     }
@@ -182,12 +183,12 @@ serial::PortLatency ComPortLatency() {
 void SetPortOpenedHook(PortOpenedHook hook) { g_portOpenedHook = hook; }
 
 void ShowPortName(StatusBar& statusBar) {
-    char text[16];
+    char name[16];
     if (g_portIndex < 0)
-        std::snprintf(text, sizeof text, "-----");
+        std::snprintf(name, sizeof name, "%s", text::kNoPortName);
     else
-        std::snprintf(text, sizeof text, "COM%d", g_portIndex + 1);
-    statusBar.SetPanelText(g_panels.port, text);
+        std::snprintf(name, sizeof name, text::kComPattern, g_portIndex + 1);
+    statusBar.SetPanelText(g_panels.port, name);
 }
 
 }  // namespace pelmark

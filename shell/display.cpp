@@ -12,5 +12,6 @@ Display* g_display = nullptr;
 
 void SetDisplay(Display* display) { g_display = display; }
 Display* CurrentDisplay() { return g_display; }
+FrontEnd ShowingFrontEnd() { return g_display ? g_display->Showing() : FrontEnd::Main; }
 
 }  // namespace pelmark

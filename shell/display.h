@@ -87,5 +87,8 @@ public:
 // The display the engine reports to; nullptr means nothing is shown.
 void SetDisplay(Display* display);
 Display* CurrentDisplay();
+// Which front end the current display shows; the main updater window when
+// there is no display.
+FrontEnd ShowingFrontEnd();
 
 }  // namespace pelmark

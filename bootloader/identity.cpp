@@ -1,8 +1,11 @@
+// The identity line: the connected device's bootloader version, board and
+// preparation, in the front end showing.
 #include <cstdio>
 
 #include "bootloader/engine.h"
 #include "report/board_names.h"
 #include "shell/display.h"
+#include "shell/texts.h"
 
 namespace pelmark {
 
@@ -11,14 +14,15 @@ void ShowIdentity() {
     if (d == nullptr) return;
     ProtocolState& proto = g_protocol;
     const DeviceIdentity& id = proto.identity;
-    char text[80];
+    char line[80];
     switch (d->Showing()) {
         case FrontEnd::Loader:
             if (!proto.identityRecordSeen) return;
-            std::snprintf(text, sizeof text, "%s - 0x%02x", BoardName(g_pass.image.boardCode), id.preparation);
-            d->SetIdentityField(IdentityField::Hardware, text);
-            std::snprintf(text, sizeof text, "0x%02x", id.bios);
-            d->SetIdentityField(IdentityField::Bootloader, text);
+            std::snprintf(line, sizeof line, text::kHardwarePattern, BoardName(g_pass.image.boardCode),
+                          id.preparation);
+            d->SetIdentityField(IdentityField::Hardware, line);
+            std::snprintf(line, sizeof line, text::kBootloaderPattern, id.bios);
+            d->SetIdentityField(IdentityField::Bootloader, line);
             return;
         case FrontEnd::Upgrade:
             return;
@@ -26,13 +30,13 @@ void ShowIdentity() {
             break;
     }
     if (proto.identityRecordSeen)
-        std::snprintf(text, sizeof text, "BIOS:%02x - %s - Preparation%02x", id.bios, BoardName(id.board),
+        std::snprintf(line, sizeof line, text::kIdentityPattern, id.bios, BoardName(id.board),
                       id.preparation);
     else
-        std::snprintf(text, sizeof text, "BIOS:%02x - %s - Preparation%02x", id.bios,
+        std::snprintf(line, sizeof line, text::kIdentityPattern, id.bios,
                       BoardName(g_pass.image.boardCode), g_pass.image.preparationCode);
-    d->SetIdentityField(IdentityField::IdentityLine, text);
-    if (id.bios >= 8 && id.bios <= 31) {
+    d->SetIdentityField(IdentityField::IdentityLine, line);
+    if (HasDeviceRecord(id.bios)) {
         // A record text that starts with an erased byte is no text.
         if (static_cast<unsigned char>(proto.record.text[0]) == 0xFF) proto.record.text[0] = '\0';
         d->SetIdentityField(IdentityField::DeviceText, proto.record.text);
