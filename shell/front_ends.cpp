@@ -100,7 +100,7 @@ void StartLoader(ProgressBar& progress, StatusBar& status, const GuideShower& sh
     const std::int16_t rc = SearchDevice(progress, status);
     Display* d = CurrentDisplay();
     if (rc == kSearchNotFound) {
-        if (d) d->ShowStatus(text::kDeviceNotFound, clBlack);
+        if (d) d->ShowStatus(text::kLoaderNotFound, clBlack);
     } else if (rc == kSearchPortUnusable) {
         if (d) d->ShowStatus(text::kPortNotValid, clRed);
     } else if (rc == kSearchFound) {

@@ -82,7 +82,7 @@ constexpr const char kUpgradeTitle[] = "Upgrade 1.1";    // Upgrade window, befo
 constexpr const char kLoaderTitle[] = "Loader 1.0";      // Loader window, before the tag
 constexpr const char kAlternateSearchMark[] = "   -(N)-";  // Loader title with the alternate search
 constexpr const char kLoaderGuide[] = "Push 'Update FW' button and connect a device";
-constexpr const char kDeviceNotFound[] = "The device is not find.";          // Loader, nothing answered
+constexpr const char kLoaderNotFound[] = "The device is not find.";          // Loader, nothing answered
 constexpr const char kPortNotValid[] = "Port not valid. Select a new port.";  // Loader, port unusable
 
 }  // namespace pelmark::text
