@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "shell/panels.h"
+#include "shell/texts.h"
 
 namespace pelmark::cli {
 
@@ -159,7 +160,7 @@ void ConsoleDisplay::ShowOutcome(const char* text, Colour colour, std::uint8_t c
             if (!shown.empty()) Emit("[outcome] " + shown, Flood::None);
             break;
     }
-    if (std::strcmp(text, "Invalid Port Com") == 0 && invalidPortHint_) {
+    if (std::strcmp(text, text::kInvalidPortCom) == 0 && invalidPortHint_) {
         const std::string hint = invalidPortHint_();
         if (!hint.empty()) {
             FlushHeld();

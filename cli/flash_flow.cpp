@@ -67,6 +67,8 @@ void RunFrontEnd(ConsoleDisplay& display) {
     }
 }
 
+bool DeviceUpdated() { return g_searchEnd.kind == EndKind::Success && g_passEnd.kind == EndKind::Success; }
+
 int ExitStatusFor(const Verdict& verdict, int stopSignal) {
     if (verdict.success) return kExitSuccess;
     return stopSignal > 0 ? 128 + stopSignal : kExitFailure;

@@ -29,6 +29,12 @@ void CreateFrontEnd(ConsoleDisplay& display, const char* tag);
 // with its multi-image loop, or "Update FW").
 void RunFrontEnd(ConsoleDisplay& display);
 
+// Whether the run updated the device, from the engine's record of how the
+// last search and the last pass ended (never from the texts shown): the search
+// found the device and the pass after it wrote the image whole. In a
+// multi-image run the last pass decides, since a failed one ends the run.
+bool DeviceUpdated();
+
 // Exit status of a run; `stopSignal` is the signal that asked the engine to
 // stop (SIGINT, SIGTERM, SIGHUP), 0 for none: 128 plus its number, as shells
 // report a program the signal ended. A device that was updated counts even

@@ -163,7 +163,10 @@ int Flash(FrontEnd frontEnd, int portIndex, bool quiet, bool fast) {
     SetPortOpenedHook(HintAtLatency);
     InstallInterruptHandler();
     RunFrontEnd(display);
-    const Verdict verdict = display.Finish();
+    // The outcome line names the text the front end showed; whether the
+    // device was updated is the engine's own record.
+    Verdict verdict = display.Finish();
+    verdict.success = DeviceUpdated();
 
     SetPortOpenedHook(nullptr);
     ComPortCloseAll();

@@ -91,11 +91,11 @@ int main(int argc, char** argv) {
         display.SetIdentityField(IdentityField::IdentityLine, identity.c_str());
         display.SetIdentityField(IdentityField::DeviceText, "SN 2016-0512");
         form1->StatusBar1().SetPanelText(g_panels.message, "Program EEP 1023");
-        form1->StatusBar1().SetPanelText(g_panels.device, "Found 18F26k80");
+        form1->StatusBar1().SetPanelText(g_panels.device, text::kFound18F26k80);
         form1->StatusBar1().SetPanelText(g_panels.info, "Loaded 7857 bytes (0000 to 1EB1)");
         form1->ProgressBar1().SetMax(100);
         form1->ProgressBar1().SetPosition(0);
-        display.ShowOutcome(" Program Ok ", clGreen, kOutcomeSuccess);
+        display.ShowOutcome(text::kProgramOk, clGreen, kOutcomeSuccess);
         ok &= Save(form1, dir, "main-updater-success");
         new TForm3();
         Form3->SetDiscovery(SamplePorts());
@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
         form5 = new TForm5("KLM YKP 1.0");
         display.ShowBusy();
         form5->StatusBar1().SetPanelText(g_panels.message, "Programming...");
-        form5->StatusBar1().SetPanelText(g_panels.device, "Found 2580");
+        form5->StatusBar1().SetPanelText(g_panels.device, text::kFound2580);
         form5->ProgressBar1().SetSmooth(false);
         form5->ProgressBar1().SetMax(100);
         form5->ProgressBar1().SetPosition(60);
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
         display.ShowBusy();
         form6->ProgressBar1().SetState(ProgressState::Paused);
         form6->ProgressBar1().SetPosition(63);
-        display.ShowStatus("Search Device", clBlack);
+        display.ShowStatus(text::kSearchDevice, clBlack);
         ok &= Save(form6, dir, "loader-searching");
         form6->ProgressBar1().SetState(ProgressState::Normal);
         form6->ProgressBar1().SetPosition(0);
@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
         display.ShowStatus(text::kLoaderUpdated, clGreen);
         display.ShowIdle();
         ok &= Save(form6, dir, "loader-success");
-        display.ShowOutcome(" User Abort !! ", clRed, kOutcomeFailure);
+        display.ShowOutcome(text::kUserAbort, clRed, kOutcomeFailure);
         ok &= Save(form6, dir, "loader-failure");
         DestroyWindows();
     }

@@ -47,6 +47,34 @@ TEST(ExitStatus, FromVerdictAndStopSignal) {
         EXPECT_EQ(ExitStatusFor({c.success, "x"}, c.stopSignal), c.status) << c.stopSignal;
 }
 
+// The exit status follows the engine's record of how the search and the pass
+// ended, not the texts shown.
+TEST(DeviceUpdated, FromTheEnginesEndRecord) {
+    struct Case {
+        EndKind search;
+        EndKind pass;
+        bool updated;
+    };
+    const Case cases[] = {
+        {EndKind::Success, EndKind::Success, true},
+        {EndKind::None, EndKind::None, false},
+        {EndKind::Failed, EndKind::None, false},
+        {EndKind::Stopped, EndKind::None, false},
+        {EndKind::Success, EndKind::Failed, false},
+        {EndKind::Success, EndKind::Stopped, false},
+        {EndKind::Success, EndKind::Skipped, false},
+        // A multi-image run whose next search failed after a good pass.
+        {EndKind::Failed, EndKind::Success, false},
+    };
+    for (const Case& c : cases) {
+        ResetEngineState();
+        g_searchEnd.kind = c.search;
+        g_passEnd.kind = c.pass;
+        EXPECT_EQ(DeviceUpdated(), c.updated) << static_cast<int>(c.search) << " " << static_cast<int>(c.pass);
+    }
+    ResetEngineState();
+}
+
 TEST(PortList, AnAdaptersOwnTextIsShownEscaped) {
     EXPECT_EQ(PortListLine("COM1", "ttyS0 (COM1)", -1), "COM1\tttyS0 (COM1)");
     EXPECT_EQ(PortListLine("COM9", "USB \x1b[2JSerial\n (COM9)", -1), "COM9\tUSB \\x1b[2JSerial\\x0a (COM9)");
@@ -163,7 +191,9 @@ protected:
         g_portIndex = 4;
         g_openPortIndex = 3;
         RunFrontEnd(*display);
-        return display->Finish();
+        Verdict v = display->Finish();
+        EXPECT_EQ(DeviceUpdated(), v.success) << "the engine's record and the texts shown disagree";
+        return v;
     }
 
     int SearchBytes(std::uint8_t value) const {
