@@ -1,7 +1,7 @@
 #include "cli/flash_flow.h"
 
 #include "bootloader/engine.h"
-#include "shell/front_ends.h"
+#include "frontend_logic/front_ends.h"
 #include "shell/panels.h"
 
 namespace pelmark::cli {

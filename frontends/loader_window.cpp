@@ -9,7 +9,7 @@
 #include "frontends/window_setup.h"
 #include "serial/port_link.h"
 #include "shell/build_info.h"
-#include "shell/front_ends.h"
+#include "frontend_logic/front_ends.h"
 #include "frontends/gui_display.h"
 #include "frontends/gui_forms.h"
 #include "frontends/gui_session.h"

@@ -9,7 +9,7 @@
 
 #include "frontends/gui_display.h"
 #include "frontends/gui_session.h"
-#include "shell/front_ends.h"
+#include "frontend_logic/front_ends.h"
 #include "shell/settings.h"
 
 // The artwork is compiled into this static library; its resources must be

@@ -8,7 +8,7 @@
 #include "bootloader/wire.h"
 #include "serial/port_link.h"
 #include "shell/build_info.h"
-#include "shell/front_ends.h"
+#include "frontend_logic/front_ends.h"
 #include "shell/panels.h"
 #include "shell/texts.h"
 

@@ -1,4 +1,4 @@
-#include "shell/front_ends.h"
+#include "frontend_logic/front_ends.h"
 
 #include <cstdint>
 
