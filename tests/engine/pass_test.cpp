@@ -269,6 +269,8 @@ TEST(EngineState, ResetGoesBackToProgramStart) {
     g_framesRepeatable = false;
     g_verdictsInDoubt = true;
     SetFastVerdicts(true);
+    g_searchEnd = EngineEnd{EndKind::Success, 1, nullptr};
+    g_passEnd = EngineEnd{EndKind::Failed, -3, nullptr};
 
     ResetEngineState();
 
@@ -285,6 +287,9 @@ TEST(EngineState, ResetGoesBackToProgramStart) {
     EXPECT_TRUE(g_framesRepeatable);
     EXPECT_FALSE(g_verdictsInDoubt);
     EXPECT_FALSE(FastVerdicts());
+    EXPECT_EQ(g_searchEnd.kind, EndKind::None);
+    EXPECT_EQ(g_passEnd.kind, EndKind::None);
+    EXPECT_EQ(g_passEnd.code, 0);
 }
 
 }  // namespace
