@@ -85,7 +85,9 @@ std::int16_t TransferProgram(ProgressBar& progress, StatusBar& status);
 std::int16_t WriteTrailerRow(StatusBar& status);
 std::int16_t WriteEeprom(ProgressBar& progress, StatusBar& status);
 
-// Everything the engine keeps between passes back to program start (tests).
+// Everything the engine keeps between passes back to program start, the
+// status-bar panel positions included (tests). The sleep function stays as
+// it is: a test sets its own around the reset.
 void ResetEngineState();
 
 }  // namespace pelmark

@@ -195,6 +195,7 @@ void ResetEngineState() {
     SetFastVerdicts(false);
     g_framesRepeatable = true;
     ForgetLastFrame();
+    g_panels = PanelIndex{};
 }
 
 }  // namespace pelmark

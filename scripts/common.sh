@@ -52,6 +52,30 @@ pelmark_build() {
   cmake --build "$PELMARK_BUILD" -j "$PELMARK_JOBS"
 }
 
+# pelmark_build_missing BUILD PROGRAM... [-- CMAKE_ARGS...]: builds in BUILD
+# those of the programs named (paths inside BUILD, e.g. tools/fwgen/pelmark-fwgen)
+# that are not there yet, each as the target of its name; configures BUILD
+# first, with CMAKE_ARGS, when it is not configured yet.
+pelmark_build_missing() {
+  local build=$1 need=() configure=()
+  shift
+  while (($#)); do
+    if [ "$1" = "--" ]; then
+      shift
+      configure=("$@")
+      break
+    fi
+    [ -x "$build/$1" ] || need+=("$(basename "$1")")
+    shift
+  done
+  ((${#need[@]})) || return 0
+  echo "== building ${need[*]} in $build"
+  if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$PELMARK_ROOT" -B "$build" -G Ninja "${configure[@]}" || return
+  fi
+  cmake --build "$build" -j "$PELMARK_JOBS" --target "${need[@]}" || return
+}
+
 # pelmark_cross_configure NATIVE_BUILD [WIN_BUILD]: configures the Windows cross
 # build (default $PELMARK_WIN_BUILD) with the firmware generator of the native
 # build NATIVE_BUILD.

@@ -212,10 +212,7 @@ SYSTEM_DLLS="advapi32.dll kernel32.dll msvcrt.dll setupapi.dll user32.dll winmm.
 
 make_zip() {
   pelmark_install_missing "${PELMARK_CROSS_PACKAGES[@]}"
-  if [ ! -x "$PELMARK_BUILD/tools/fwgen/pelmark-fwgen" ]; then
-    [ -f "$PELMARK_BUILD/CMakeCache.txt" ] || cmake -S "$PELMARK_ROOT" -B "$PELMARK_BUILD" -G Ninja
-    cmake --build "$PELMARK_BUILD" -j "$PELMARK_JOBS" --target pelmark-fwgen
-  fi
+  pelmark_build_missing "$PELMARK_BUILD" tools/fwgen/pelmark-fwgen
   pelmark_cross_configure "$PELMARK_BUILD"
   cmake --build "$PELMARK_WIN_BUILD" -j "$PELMARK_JOBS" --target pelmark-flash
   local made

@@ -24,6 +24,7 @@
 # exit status is non-zero on any failure; the last line reads
 # "wine-check: N passed, M failed (S s)".
 JOBS="${PELMARK_JOBS:-2}"
+PELMARK_JOBS="$JOBS"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ROOT="$PELMARK_ROOT"
@@ -114,18 +115,8 @@ run pelmark_install_packages "${PACKAGES[@]}" || fail_setup "installing ${PACKAG
 T_PACKAGES=$(date +%s)
 
 # ---- Linux tools: the generator, the virtual device, the reference flasher -------
-need=()
-for t in tools/fwgen/pelmark-fwgen devsim/pelmark-devsim cli/pelmark-flash; do
-  [ -x "$NATIVE/$t" ] || need+=("$(basename "$t")")
-done
-if ((${#need[@]})); then
-  log "building ${need[*]} in $NATIVE"
-  if [ ! -f "$NATIVE/CMakeCache.txt" ]; then
-    run cmake -S "$ROOT" -B "$NATIVE" -G Ninja -DPELMARK_BUILD_GUI=OFF -DPELMARK_BUILD_TESTS=OFF ||
-      fail_setup "configuring the Linux build failed"
-  fi
-  run cmake --build "$NATIVE" -j "$JOBS" --target "${need[@]}" || fail_setup "building the Linux tools failed"
-fi
+run pelmark_build_missing "$NATIVE" tools/fwgen/pelmark-fwgen devsim/pelmark-devsim cli/pelmark-flash \
+  -- -DPELMARK_BUILD_GUI=OFF -DPELMARK_BUILD_TESTS=OFF || fail_setup "building the Linux tools in $NATIVE failed"
 DEVSIM="$NATIVE/devsim/pelmark-devsim"
 FLASH_LINUX="$NATIVE/cli/pelmark-flash"
 

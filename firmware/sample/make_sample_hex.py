@@ -14,6 +14,9 @@ README.md for the addresses.
 import os
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import intel_hex_writer  # noqa: E402
+
 
 class XorShift32:
     """A tiny PRNG whose sequence never depends on the Python version."""
@@ -28,36 +31,6 @@ class XorShift32:
         x ^= (x << 5) & 0xFFFFFFFF
         self.state = x
         return x
-
-
-def hex_text(memory):
-    """Intel HEX text of {address: byte}: an initial type-04 record as the
-    Microchip tools write it, 16-byte aligned data records, type-04 records
-    where the upper address changes, and the end-of-file record."""
-
-    def record(rtype, offset, data):
-        body = bytes([len(data), offset >> 8, offset & 0xFF, rtype]) + bytes(data)
-        checksum = (-sum(body)) & 0xFF
-        return ":" + body.hex().upper() + "%02X" % checksum
-
-    lines = [record(4, 0, [0, 0])]
-    upper = 0
-    addresses = sorted(memory)
-    i = 0
-    while i < len(addresses):
-        start = addresses[i]
-        chunk = [memory[start]]
-        i += 1
-        while (i < len(addresses) and len(chunk) < 16 and addresses[i] == start + len(chunk)
-               and addresses[i] % 16 != 0):
-            chunk.append(memory[addresses[i]])
-            i += 1
-        if start >> 16 != upper:
-            upper = start >> 16
-            lines.append(record(4, 0, [upper >> 8, upper & 0xFF]))
-        lines.append(record(0, start & 0xFFFF, chunk))
-    lines.append(record(1, 0, []))
-    return "\n".join(lines) + "\n"
 
 
 def put(memory, address, data):
@@ -168,8 +141,10 @@ def pic24_image():
 def main():
     out_dir = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     for name, memory in (("pic24hj128_slot7.hex", pic24_image()), ("pic18f26k80_slot9.hex", pic18_image())):
-        with open(os.path.join(out_dir, name), "w", newline="\n") as f:
-            f.write(hex_text(memory))
+        # An initial type-04 record as the Microchip tools write it, 16-byte
+        # aligned data records.
+        intel_hex_writer.write(os.path.join(out_dir, name),
+                               intel_hex_writer.hex_text(intel_hex_writer.runs(memory), initial_upper=True))
 
 
 if __name__ == "__main__":

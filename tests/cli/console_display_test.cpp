@@ -7,18 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "bootloader/engine.h"
 #include "cli/console_display.h"
 #include "shell/panels.h"
+#include "support/lines.h"
 
 namespace pelmark::cli {
 namespace {
 
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
+using test::SplitLines;
 
 bool HasControlCharacters(const std::string& text) {
     for (char c : text)
@@ -31,10 +28,10 @@ class Console {
 public:
     explicit Console(FrontEnd frontEnd, ConsoleOptions options = {})
         : display(frontEnd, out, err, options, [this] { return static_cast<double>(nowMs) / 1000.0; }) {
-        g_panels = PanelIndex{};
+        ResetEngineState();
         if (frontEnd == FrontEnd::Upgrade) g_panels.device = 3;
     }
-    ~Console() { g_panels = PanelIndex{}; }
+    ~Console() { ResetEngineState(); }
 
     std::vector<std::string> Lines() const { return SplitLines(out.str()); }
     void Message(const char* text) { display.Status().SetPanelText(g_panels.message, text); }
@@ -316,7 +313,7 @@ TEST(ConsoleDisplayPipe, HeldFloodTextComesBeforeAnErrorOnStandardError) {
     std::ostringstream both;
     long long nowMs = 0;
     ConsoleDisplay d(FrontEnd::Main, both, both, {}, [&] { return static_cast<double>(nowMs) / 1000.0; });
-    g_panels = PanelIndex{};
+    ResetEngineState();
     d.Status().SetPanelText(g_panels.message, "Try 0");
     d.Status().SetPanelText(g_panels.message, "Try 1");
     d.MessageBox("Unable to set the time-out parameters", "Error");

@@ -17,16 +17,12 @@
 #include "serial/backend.h"
 #include "serial/port_link.h"
 #include "shell/panels.h"
+#include "support/lines.h"
 
 namespace pelmark::cli {
 namespace {
 
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
+using test::SplitLines;
 
 TEST(ExitStatus, FromVerdictAndStopSignal) {
     struct Case {
@@ -178,7 +174,6 @@ protected:
         serial::SetBackend(nullptr);
         SetSleepFunction(nullptr);
         ResetEngineState();
-        g_panels = PanelIndex{};
     }
 
     // Creates the front end on COM5 and runs one update.

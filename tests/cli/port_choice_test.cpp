@@ -20,6 +20,7 @@
 
 #include "cli/port_choice.h"
 #include "serial/port_map.h"
+#include "support/scratch.h"
 
 namespace pelmark::cli {
 namespace {
@@ -44,23 +45,8 @@ TEST(ComName, ParsedInAnyLetterCaseFromCom1ToCom257) {
 // A port-map directory of its own for each test.
 class PortMapDir : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("pelmark-cli-ports-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        const char* old = std::getenv("PELMARK_PORT_DIR");
-        if (old) saved_ = old;
-        ::setenv("PELMARK_PORT_DIR", dir_.c_str(), 1);
-    }
     void TearDown() override {
         for (int n = 1; n <= 257; ++n) serial::SetComOverride(n, "");
-        if (saved_)
-            ::setenv("PELMARK_PORT_DIR", saved_->c_str(), 1);
-        else
-            ::unsetenv("PELMARK_PORT_DIR");
-        fs::remove_all(dir_);
     }
     std::string MakeFile(const std::string& name) {
         const fs::path p = dir_ / name;
@@ -68,8 +54,8 @@ protected:
         return p.string();
     }
 
-    fs::path dir_;
-    std::optional<std::string> saved_;
+    test::TestPortMap ports_{"pelmark-cli-ports"};
+    const fs::path dir_{ports_.path()};
 };
 
 TEST_F(PortMapDir, ComNamesAndBadArguments) {

@@ -2,6 +2,7 @@
 // position: whatever way the line cuts the bytes, the device must answer and
 // store the same.
 #include "devsim/device_model.h"
+#include "support/frames.h"
 
 #include <gtest/gtest.h>
 
@@ -43,18 +44,11 @@ Bytes DataFrame(std::uint32_t address, const Bytes& data, bool twoByteLength = f
     if (twoByteLength) f.push_back(static_cast<std::uint8_t>(length >> 8));
     f.push_back(static_cast<std::uint8_t>(length));
     f.insert(f.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    for (auto b : f) sum += b;
-    f.push_back(static_cast<std::uint8_t>((0x100 - (sum & 0xFF)) & 0xFF));
-    return f;
+    return test::WithChecksum(f);
 }
 
 Bytes EepromFrame(std::uint8_t index, std::uint8_t value) {
-    Bytes f{0x40, index, value, 0x01, 0x00};
-    unsigned sum = 0;
-    for (auto b : f) sum += b;
-    f.push_back(static_cast<std::uint8_t>((0x100 - (sum & 0xFF)) & 0xFF));
-    return f;
+    return test::WithChecksum({0x40, index, value, 0x01, 0x00});
 }
 
 Bytes UnlockFrame(const char* access = kAccessString) {

@@ -24,91 +24,38 @@
 
 #include "serial/port_discovery.h"
 #include "serial/port_map.h"
+#include "support/child_process.h"
+#include "support/frames.h"
+#include "support/scratch.h"
 
 namespace {
 
+using pelmark::test::ScratchDir;
+using pelmark::test::WithChecksum;
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
 constexpr std::uint8_t kMaskBase = 0x5A;  // passed with --mask-base so the test fixes B
 
 // One running simulator; terminated and reaped when the test ends.
-class Sim {
+class Sim : public pelmark::test::Child {
 public:
     explicit Sim(const std::vector<std::string>& args,
-                 const std::map<std::string, std::string>& env = {}) {
-        int out[2];
-        if (pipe(out) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            close(out[0]);
-            close(out[1]);
-            for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
-            std::vector<char*> argv{const_cast<char*>(PELMARK_DEVSIM_PATH)};
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(PELMARK_DEVSIM_PATH, argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        stdout_ = out[0];
-    }
+                 const std::map<std::string, std::string>& env = {})
+        : Child(PELMARK_DEVSIM_PATH, args, -1, pelmark::test::ChildOptions{env, false}) {}
 
     ~Sim() {
-        if (pid_ > 0 && !exited_) Terminate();
-        if (stdout_ >= 0) close(stdout_);
+        if (pid() > 0) Terminate();
     }
 
     // The next stdout line, or "" when none comes within the time.
-    std::string ReadLine(std::chrono::milliseconds timeout = 5000ms) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (true) {
-            const auto nl = buffered_.find('\n');
-            if (nl != std::string::npos) {
-                std::string line = buffered_.substr(0, nl);
-                buffered_.erase(0, nl + 1);
-                return line;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                end - std::chrono::steady_clock::now());
-            if (left <= 0ms) return {};
-            pollfd pfd{stdout_, POLLIN, 0};
-            if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0) return {};
-            char chunk[256];
-            const ssize_t n = read(stdout_, chunk, sizeof chunk);
-            if (n <= 0) return {};
-            buffered_.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-
-    void Signal(int signo) { kill(pid_, signo); }
+    std::string ReadLine(std::chrono::milliseconds timeout = 5000ms) { return Child::ReadLine(timeout); }
 
     // Exit status after SIGTERM.
     int Terminate() {
-        kill(pid_, SIGTERM);
+        Signal(SIGTERM);
         return WaitExit(5000ms);
     }
-
-    // Exit status, or -1 when the program is still running after `timeout`.
-    int WaitExit(std::chrono::milliseconds timeout) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < end) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int stdout_ = -1;
-    bool exited_ = false;
-    std::string buffered_;
 };
 
 int OpenPort(const std::string& path) {
@@ -142,12 +89,6 @@ void Write(int fd, const Bytes& bytes) {
     ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
 }
 
-Bytes Checksummed(Bytes frame) {
-    unsigned sum = 0;
-    for (auto b : frame) sum += b;
-    frame.push_back(static_cast<std::uint8_t>((0x100 - (sum & 0xFF)) & 0xFF));
-    return frame;
-}
 
 std::string ReadFile(const std::string& path) {
     std::stringstream s;
@@ -159,19 +100,6 @@ bool Exists(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
 }
-
-class TempDir {
-public:
-    TempDir() {
-        char name[] = "/tmp/devsim-test-XXXXXX";
-        path_ = mkdtemp(name) ? name : "";
-    }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 const Bytes kIdentity{'V', 5, 0x48, 5, 0x04, 'K'};  // the defaults: chip 0x48, bios 5, board 5
 
@@ -199,7 +127,7 @@ TEST(DevsimProgram, PartialFrameIsDroppedAfterSilenceButNotWhileBytesKeepComing)
     // A row that arrives in pieces 30 ms apart is still one frame.
     Bytes row{0x00, 0x00, 0x40, 0x40};
     row.insert(row.end(), 64, 0x5C);
-    row = Checksummed(row);
+    row = WithChecksum(row);
     Write(fd, Bytes(row.begin(), row.begin() + 10));
     std::this_thread::sleep_for(30ms);
     Write(fd, Bytes(row.begin() + 10, row.begin() + 40));
@@ -217,7 +145,7 @@ TEST(DevsimProgram, PartialFrameIsDroppedAfterSilenceButNotWhileBytesKeepComing)
 }
 
 TEST(DevsimProgram, ComLinkLogAndDump) {
-    TempDir dir;
+    ScratchDir dir{"devsim-test"};
     const std::string ports = dir.path() + "/ports";
     ASSERT_EQ(mkdir(ports.c_str(), 0755), 0);
     { std::ofstream(ports + "/COM100") << "taken\n"; }  // names match in any case
@@ -237,12 +165,12 @@ TEST(DevsimProgram, ComLinkLogAndDump) {
     // Row at 0x0040 carrying 0x10 0x20 masked with mask(0x40) = 0x9A, then
     // EEPROM byte 3 = 0x77, then a row with a wrong checksum.
     const std::uint8_t m = static_cast<std::uint8_t>(kMaskBase + 0x40);
-    Write(fd, Checksummed({0x00, 0x00, 0x40, 0x02, static_cast<std::uint8_t>(0x10 ^ m),
+    Write(fd, WithChecksum({0x00, 0x00, 0x40, 0x02, static_cast<std::uint8_t>(0x10 ^ m),
                            static_cast<std::uint8_t>(0x20 ^ m)}));
     EXPECT_EQ(ReadBytes(fd, 1), Bytes{'K'});
-    Write(fd, Checksummed({0x40, 0x03, 0x77, 0x01, 0x00}));
+    Write(fd, WithChecksum({0x40, 0x03, 0x77, 0x01, 0x00}));
     EXPECT_EQ(ReadBytes(fd, 1), Bytes{'K'});
-    Bytes bad = Checksummed({0x00, 0x00, 0x80, 0x01, 0x55});
+    Bytes bad = WithChecksum({0x00, 0x00, 0x80, 0x01, 0x55});
     bad.back() ^= 0x01;
     Write(fd, bad);
     EXPECT_EQ(ReadBytes(fd, 1), Bytes{'N'});
@@ -257,7 +185,7 @@ TEST(DevsimProgram, ComLinkLogAndDump) {
 }
 
 TEST(DevsimProgram, FixedComNumberIsRefusedWhileAnotherDeviceHoldsIt) {
-    TempDir dir;
+    ScratchDir dir{"devsim-test"};
     const std::string ports = dir.path() + "/a/b";  // created when missing
     Sim first({"--com", "7", "--exit-after-idle", "30"}, {{"PELMARK_PORT_DIR", ports}});
     const std::string path = first.ReadLine();
@@ -328,7 +256,7 @@ std::vector<std::string> DiscoveredPorts() {
 // The simulator places its link where the updater looks for it, whatever
 // the environment: a relative XDG_CONFIG_HOME counts for neither.
 TEST(DevsimProgram, AutoComLinkIsWhereTheUpdaterFindsIt) {
-    TempDir dir;
+    ScratchDir dir{"devsim-test"};
     RelativeConfigHome env(dir.path());
     ASSERT_TRUE(env.ok());
     Sim sim({"--com", "auto"});
@@ -352,7 +280,7 @@ TEST(DevsimProgram, AutoComLinkIsWhereTheUpdaterFindsIt) {
 TEST(DevsimProgram, EndingSignalRightAfterStartStillCleansUp) {
     for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signo);
-        TempDir dir;
+        ScratchDir dir{"devsim-test"};
         const std::string dump = dir.path() + "/device.hex";
         Sim sim({"--com", "auto", "--dump", dump}, {{"PELMARK_PORT_DIR", dir.path()}});
         ASSERT_FALSE(sim.ReadLine().empty());
@@ -371,7 +299,7 @@ TEST(DevsimProgram, ExitsAfterIdleTime) {
 }
 
 TEST(DevsimProgram, OnceEndsAfterQuietFollowingADataFrame) {
-    TempDir dir;
+    ScratchDir dir{"devsim-test"};
     const std::string dump = dir.path() + "/once.hex";
     Sim sim({"--once", "--plain", "--dump", dump});
     const int fd = OpenPort(sim.ReadLine());
@@ -380,7 +308,7 @@ TEST(DevsimProgram, OnceEndsAfterQuietFollowingADataFrame) {
     EXPECT_EQ(ReadBytes(fd, 6), kIdentity);
     // A search alone is no update: the device keeps serving.
     EXPECT_EQ(sim.WaitExit(1500ms), -1);
-    Write(fd, Checksummed({0x00, 0x00, 0x00, 0x01, 0xAB}));
+    Write(fd, WithChecksum({0x00, 0x00, 0x00, 0x01, 0xAB}));
     EXPECT_EQ(ReadBytes(fd, 1), Bytes{'K'});
     EXPECT_EQ(sim.WaitExit(5000ms), 0);
     close(fd);

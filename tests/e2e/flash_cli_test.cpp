@@ -3,11 +3,7 @@
 // map. Exit statuses, output on a pipe, and the device's memory afterwards.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +17,8 @@
 
 #include "device_process.h"
 #include "expected_memory.h"
+#include "support/child_process.h"
+#include "support/scratch.h"
 
 namespace pelmark::test {
 namespace {
@@ -33,47 +31,15 @@ struct Result {
 // Runs a program with stdout and stderr on pipes; `whileRunning` is called
 // once the program has started (with its pid), e.g. to interrupt it.
 Result RunProgram(std::vector<std::string> args, const std::function<void(pid_t)>& whileRunning = {}) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addclose(&actions, err[0]);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    if (rc != 0) throw std::runtime_error("cannot start " + args[0]);
-    if (whileRunning) whileRunning(pid);
+    const std::string program = args.front();
+    args.erase(args.begin());
+    Child child(program, std::move(args));
+    if (whileRunning) whileRunning(child.pid());
+    RunResult run = child.Finish(std::chrono::seconds(110));
     Result r;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    int open = 2;
-    while (open > 0) {
-        if (poll(fds, 2, 60000) <= 0) break;
-        for (auto& f : fds) {
-            if (f.fd < 0 || !(f.revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            const ssize_t n = read(f.fd, buf, sizeof buf);
-            if (n <= 0) {
-                close(f.fd);
-                f.fd = -1;
-                --open;
-            } else {
-                (f.fd == out[0] ? r.out : r.err).append(buf, static_cast<std::size_t>(n));
-            }
-        }
-    }
-    for (auto& f : fds)
-        if (f.fd >= 0) close(f.fd);
-    int st = 0;
-    waitpid(pid, &st, 0);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    r.status = run.status;
+    r.out = std::move(run.outText);
+    r.err = std::move(run.err);
     return r;
 }
 
@@ -92,7 +58,7 @@ bool HasControlCharacters(const std::string& text) {
 
 class FlashCli : public ::testing::Test {
 protected:
-    TempDir ports;
+    ScratchDir ports;
     std::optional<DeviceProcess> device;
     std::string com;
 

@@ -48,7 +48,6 @@ protected:
 
     void SetUp() override {
         ResetEngineState();
-        g_panels = PanelIndex{};
         SetDisplay(&display);
     }
     void TearDown() override {

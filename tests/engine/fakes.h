@@ -204,7 +204,6 @@ public:
 
     EngineFixture() {
         ResetEngineState();
-        g_panels = PanelIndex{};
         serial::SetBackend(&backend);
         SetDisplay(&display);
         SetSleepFunction(CountingSleep);

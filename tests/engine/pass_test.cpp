@@ -256,5 +256,41 @@ TEST_F(Pass, StopDuringTheTransfer) {
     EXPECT_EQ(frames, 4);
 }
 
+// A fixture that resets the engine gets what a fresh process starts with,
+// the panel positions the Upgrade window moved included.
+TEST(EngineState, ResetGoesBackToProgramStart) {
+    g_panels.device = 3;
+    g_panels.info = 4;
+    g_pass.rowSize = 256;
+    g_protocol.identity.bios = 9;
+    g_stopRequest = true;
+    g_alternateSearch = true;
+    g_multiImage = true;
+    g_framesRepeatable = false;
+    g_verdictsInDoubt = true;
+    SetFastVerdicts(true);
+    g_searchEnd = EngineEnd{EndKind::Success, 1, nullptr};
+    g_passEnd = EngineEnd{EndKind::Failed, -3, nullptr};
+
+    ResetEngineState();
+
+    const PanelIndex fresh{};
+    EXPECT_EQ(g_panels.port, fresh.port);
+    EXPECT_EQ(g_panels.message, fresh.message);
+    EXPECT_EQ(g_panels.device, fresh.device);
+    EXPECT_EQ(g_panels.info, fresh.info);
+    EXPECT_EQ(g_pass.rowSize, PassState{}.rowSize);
+    EXPECT_EQ(g_protocol.identity.bios, DeviceIdentity{}.bios);
+    EXPECT_FALSE(g_stopRequest);
+    EXPECT_FALSE(g_alternateSearch);
+    EXPECT_FALSE(g_multiImage);
+    EXPECT_TRUE(g_framesRepeatable);
+    EXPECT_FALSE(g_verdictsInDoubt);
+    EXPECT_FALSE(FastVerdicts());
+    EXPECT_EQ(g_searchEnd.kind, EndKind::None);
+    EXPECT_EQ(g_passEnd.kind, EndKind::None);
+    EXPECT_EQ(g_passEnd.code, 0);
+}
+
 }  // namespace
 }  // namespace pelmark::test

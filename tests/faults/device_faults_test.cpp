@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "devsim/device_model.h"
+#include "support/frames.h"
 
 namespace pelmark::devsim {
 namespace {
@@ -39,10 +40,7 @@ Bytes Row(std::uint32_t address, std::uint8_t fill) {
     Bytes f{static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 8),
             static_cast<std::uint8_t>(address), 64};
     f.insert(f.end(), 64, fill);
-    unsigned sum = 0;
-    for (auto b : f) sum += b;
-    f.push_back(static_cast<std::uint8_t>(0x100 - (sum & 0xFF)));
-    return f;
+    return test::WithChecksum(f);
 }
 
 const Bytes kIdentity = {'V', 9, 0x43, 5, 4, 'K'};

@@ -64,7 +64,7 @@ Fault Ok(const char* name, Args device, Args fault, long maxMs = kSlack, const c
 
 class FaultMatrix : public ::testing::TestWithParam<Fault> {
 protected:
-    PortMapDir ports;
+    TestPortMap ports;
 };
 
 TEST_P(FaultMatrix, ClearOutcomeWithinTheWaitsThenTheNextUpdateSucceeds) {

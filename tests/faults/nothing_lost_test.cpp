@@ -35,7 +35,7 @@ int OpenDescriptors() {
 
 class NothingLost : public ::testing::Test {
 protected:
-    PortMapDir ports;
+    TestPortMap ports;
     RecordingDisplay display;
     FakeProgress progress;
     FakeStatus status;
@@ -43,7 +43,6 @@ protected:
     static void SetUpTestSuite() { InitImageTable(); }
     void SetUp() override {
         ResetEngineState();
-        g_panels = PanelIndex{};
         SetDisplay(&display);
         g_portIndex = kCom - 1;
     }

@@ -56,7 +56,7 @@ int UnprivilegedUser() { return geteuid() == 0 ? kNobody : -1; }
 
 class PortFaults : public ::testing::Test {
 protected:
-    PortMapDir ports;
+    TestPortMap ports;
 };
 
 TEST_F(PortFaults, BusyInAnotherUpdaterThenFreeAgain) {

@@ -89,7 +89,7 @@ public:
     }
 
 private:
-    TempDir dir_;
+    ScratchDir dir_;
     std::string path_ = dir_.path() + "/settings_writer";
 };
 
@@ -145,7 +145,7 @@ TEST(SettingsAccess, OnlyAFileTheUserMayWriteIsReplaced) {
         for (const Case& c : kCases) {
             SCOPED_TRACE(std::string(c.name) + ", written as " + user.name);
             if (c.needsOtherUser && user.other.uid == user.self.uid) continue;  // only root can make another user's file
-            TempDir dir;
+            ScratchDir dir;
             ASSERT_EQ(chown(dir.path().c_str(), user.self.uid, user.self.gid), 0);
             ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
             const std::string file = dir.path() + "/settings.ini";
@@ -189,7 +189,7 @@ TEST(SettingsAccess, AMissingFileIsCreated) {
     const Writer writer;
     for (const User& user : Users()) {
         SCOPED_TRACE(std::string("written as ") + user.name);
-        TempDir dir;
+        ScratchDir dir;
         ASSERT_EQ(chown(dir.path().c_str(), user.self.uid, user.self.gid), 0);
         ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
         const std::string file = dir.path() + "/settings.ini";

@@ -32,7 +32,7 @@ std::vector<std::string> Entries(const std::string& dir) {
 }
 
 TEST(SettingsKill, TheFileIsWholeAfterAKillAtAnyMoment) {
-    TempDir dir;
+    ScratchDir dir;
     const std::string file = dir.path() + "/settings.ini";
     setenv("PELMARK_SETTINGS", file.c_str(), 1);
 

@@ -1,6 +1,10 @@
 """Shared by the scripts that write the tests' small firmware images: code-
-like bytes, Intel HEX records, and the shape of a PIC18 or PIC24 image."""
+like bytes, Intel HEX files, and the shape of a PIC18 or PIC24 image."""
 import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "firmware"))
+import intel_hex_writer  # noqa: E402
 
 
 def pattern(n, seed):
@@ -12,24 +16,9 @@ def pattern(n, seed):
     return out
 
 
-def record(kind, address, data):
-    body = bytes([len(data), (address >> 8) & 0xFF, address & 0xFF, kind]) + bytes(data)
-    return ":" + body.hex().upper() + "%02X" % ((-sum(body)) & 0xFF)
-
-
 def write_hex(path, regions):
     """regions: list of (byte address, bytes)."""
-    lines, upper = [], 0
-    for base, data in regions:
-        for off in range(0, len(data), 16):
-            addr = base + off
-            if addr >> 16 != upper:
-                upper = addr >> 16
-                lines.append(record(4, 0, [(upper >> 8) & 0xFF, upper & 0xFF]))
-            lines.append(record(0, addr & 0xFFFF, data[off:off + 16]))
-    lines.append(":00000001FF")
-    with open(path, "w") as f:
-        f.write("\n".join(lines) + "\n")
+    intel_hex_writer.write(path, intel_hex_writer.hex_text(intel_hex_writer.slices(regions)))
 
 
 def pic18(size, seed, board, prep):

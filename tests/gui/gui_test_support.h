@@ -27,24 +27,9 @@
 #include "frontends/gui_startup.h"
 #include "frontends/gui_widgets.h"
 #include "shell/panels.h"
+#include "support/scratch.h"
 
 namespace pelmark::test {
-
-class ScratchDir {
-public:
-    ScratchDir() {
-        char pattern[] = "/tmp/pelmark-gui-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~ScratchDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path);
@@ -69,10 +54,6 @@ protected:
         ResetEngineState();
         g_portIndex = 0;
         g_openPortIndex = -1;
-        g_panels = PanelIndex{};
-        g_multiImage = false;
-        g_alternateSearch = false;
-        g_stopRequest = false;
         g_mainWindowReady = false;
         ClearPendingPort();
         SetProgramArguments({"pelmark-updater"});
@@ -91,7 +72,7 @@ protected:
     void StoreSettings(const std::string& text) { WriteFile(settingsFile_, text); }
     std::string StoredSettings() const { return ReadFile(settingsFile_); }
 
-    ScratchDir dir_;
+    ScratchDir dir_{"pelmark-gui"};
     std::string settingsFile_;
     GuiDisplay display_;
 };

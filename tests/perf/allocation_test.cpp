@@ -168,7 +168,6 @@ protected:
     static void SetUpTestSuite() { InitImageTable(); }
     void SetUp() override {
         ResetEngineState();
-        g_panels = PanelIndex{};
         SetDisplay(&display);
     }
     void TearDown() override {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "devsim/realtime.h"
+#include "support/frames.h"
 
 namespace pelmark::devsim {
 namespace {
@@ -19,12 +20,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr double kByte = 11.0 / 115200.0;
 
-Bytes WithChecksum(Bytes frame) {
-    unsigned sum = 0;
-    for (std::uint8_t b : frame) sum += b;
-    frame.push_back(static_cast<std::uint8_t>((0x100 - (sum & 0xFF)) & 0xFF));
-    return frame;
-}
+using test::WithChecksum;
 
 // A data frame of a full row at `address` (units).
 Bytes Row(std::uint32_t address, bool pic24) {

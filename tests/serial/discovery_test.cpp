@@ -71,9 +71,9 @@ protected:
         WriteFile(sys / "devices/pci0/usb1/1-1/product", "FT232R USB UART\n");
     }
 
-    TempDir map;
-    TempDir sys;
-    ScopedEnv env{"PELMARK_PORT_DIR", map.path().string()};
+    ScratchDir map;
+    ScratchDir sys;
+    ScopedEnv env{"PELMARK_PORT_DIR", map.path()};
 };
 
 TEST_F(Discovery, SerialDevicesOfTheSystem) {
@@ -237,8 +237,8 @@ TEST_F(Discovery, NextEnumerationStartsAtTheFirstEntry) {
 }
 
 TEST(DiscoveryOnThisMachine, EveryPairNamesItsPort) {
-    TempDir map;
-    ScopedEnv env("PELMARK_PORT_DIR", map.path().string());
+    ScratchDir map;
+    ScopedEnv env("PELMARK_PORT_DIR", map.path());
     serial::SetTtyClassDir("");
     const DeviceSet set = PortEnumBegin();
     int last = 99;

@@ -54,7 +54,7 @@ protected:
     void SetUp() override {
         ASSERT_FALSE(pty.slavePath().empty());
         Symlink(pty.slavePath(), ports / "com5");
-        serial::SetTtyClassDir(sysfs.path().string());
+        serial::SetTtyClassDir(sysfs.path());
         serial::SetSerialInfoIoctl(FakeIoctl);
         g_driver = Driver{};
     }
@@ -66,9 +66,9 @@ protected:
     // timer file holding `text`.
     void TimerFile(const std::string& text) { WriteFile(sysfs / (pty.number() + "/device/latency_timer"), text); }
 
-    TempDir ports;
-    ScopedEnv env{"PELMARK_PORT_DIR", ports.path().string()};
-    TempDir sysfs;
+    ScratchDir ports;
+    ScopedEnv env{"PELMARK_PORT_DIR", ports.path()};
+    ScratchDir sysfs;
     Pty pty;
 };
 
@@ -95,7 +95,7 @@ TEST_F(Latency, OpenAsksForLowLatencyAndReadsTheTimerWhereThereIsOne) {
         SCOPED_TRACE(c.what);
         g_driver = c.driver;
         std::error_code ec;
-        fs::remove_all(sysfs.path() / pty.number(), ec);
+        fs::remove_all(sysfs / pty.number(), ec);
         if (c.timer) TimerFile(*c.timer);
 
         const serial::Handle h = backend.Open(4);

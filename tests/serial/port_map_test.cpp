@@ -36,8 +36,8 @@ TEST(PortMapDir, EnvironmentOrder) {
 
 class PortMap : public ::testing::Test {
 protected:
-    TempDir dir;
-    ScopedEnv env{"PELMARK_PORT_DIR", dir.path().string()};
+    ScratchDir dir;
+    ScopedEnv env{"PELMARK_PORT_DIR", dir.path()};
 };
 
 TEST_F(PortMap, DefaultDevices) {

@@ -91,8 +91,8 @@ protected:
         return got;
     }
 
-    TempDir dir;
-    ScopedEnv env{"PELMARK_PORT_DIR", dir.path().string()};
+    ScratchDir dir;
+    ScopedEnv env{"PELMARK_PORT_DIR", dir.path()};
     Pty pty;
     SerialBackend& backend = serial::PlatformBackend();
     std::vector<Handle> opened;

@@ -1,6 +1,5 @@
-// Helpers for the serial tests: a scratch directory that serves as the
-// port-map directory, environment variables set for one test, and real
-// pseudo-terminals to stand in for serial devices.
+// Helpers for the serial tests: real pseudo-terminals to stand in for serial
+// devices, files and links of a prepared tree.
 #pragma once
 
 #include <fcntl.h>
@@ -19,57 +18,11 @@
 
 #include <gtest/gtest.h>
 
+#include "support/scratch.h"
+
 namespace pelmark::test {
 
 namespace fs = std::filesystem;
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "pelmark-serial-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const fs::path& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
-
-// Sets (or with nullopt removes) an environment variable until the end of
-// the scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = getenv(name)) old_ = old;
-        if (value) {
-            setenv(name, value->c_str(), 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_.c_str(), old_->c_str(), 1);
-        } else {
-            unsetenv(name_.c_str());
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
 
 // A pseudo-terminal: the test holds the master side, the code under test
 // opens the slave by its path.

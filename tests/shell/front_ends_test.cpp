@@ -19,8 +19,6 @@ class FrontEndSteps : public ::testing::Test {
 protected:
     void TearDown() override {
         ResetEngineState();
-        g_panels = PanelIndex{};
-        g_stopRequest = false;
     }
 };
 
@@ -71,9 +69,7 @@ TEST_F(FrontEndSteps, CreationLook) {
         {FrontEnd::Loader, "PX 2B", "Loader 1.0 -   PX 2B   - ", false, true, false, false, false, 2},
     };
     for (const Case& c : cases) {
-        g_panels = PanelIndex{};
-        g_multiImage = false;
-        g_alternateSearch = false;
+        ResetEngineState();
         const FrontEndLook look = CreateFrontEnd(c.frontEnd, c.tag, nullptr);
         EXPECT_EQ(look.title.rfind(c.titleStart, 0), 0u) << c.tag << ": " << look.title;
         const std::string mark = "   -(N)-";
