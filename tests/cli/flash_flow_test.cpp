@@ -14,6 +14,7 @@
 #include "cli/flash_flow.h"
 #include "cli/port_choice.h"
 #include "cli/port_latency.h"
+#include "cli/quiet_port.h"
 #include "serial/backend.h"
 #include "serial/port_link.h"
 #include "shell/panels.h"
@@ -89,41 +90,6 @@ TEST(FrontEndNames, NamedAndChosenByTag) {
         EXPECT_EQ(FrontEndNamed(FrontEndName(fe)), fe);
 }
 
-// A port on which nothing ever answers, or that cannot be opened.
-class QuietPort : public serial::SerialBackend {
-public:
-    bool failOpen = false;
-    std::vector<std::uint8_t> written;
-
-    serial::Handle Open(int portIndex) override { return failOpen ? serial::kInvalidHandle : 10 + portIndex; }
-    bool Flush(serial::Handle) override { return true; }
-    bool GetState(serial::Handle, serial::LineState* s) override {
-        *s = serial::LineState{};
-        return true;
-    }
-    bool SetState(serial::Handle, const serial::LineState&) override { return true; }
-    bool SetupQueues(serial::Handle, std::uint32_t, std::uint32_t) override { return true; }
-    bool GetTimeouts(serial::Handle, serial::Timeouts* t) override {
-        *t = serial::Timeouts{};
-        return true;
-    }
-    bool SetTimeouts(serial::Handle, const serial::Timeouts&) override { return true; }
-    bool ClearDtr(serial::Handle) override { return false; }
-    bool ClearRts(serial::Handle) override { return false; }
-    bool Write(serial::Handle, const std::uint8_t* bytes, std::uint32_t count) override {
-        written.insert(written.end(), bytes, bytes + count);
-        return true;
-    }
-    bool Read(serial::Handle, std::uint8_t*, std::uint32_t, std::uint32_t* got) override {
-        *got = 0;
-        return true;
-    }
-    void Close(serial::Handle) override {}
-    serial::OpenError LastOpenError() const override {
-        return failOpen ? serial::OpenError::PermissionDenied : serial::OpenError::None;
-    }
-    std::string LastOpenErrorText() const override { return failOpen ? "Permission denied" : ""; }
-};
 
 // A bootloader that acknowledges every frame and answers the Upgrade search
 // byte with the identity of the next chip of its list; once the list is used

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/port_latency.h"
+#include "cli/quiet_port.h"
 #include "serial/backend.h"
 #include "serial/port_link.h"
 
@@ -52,32 +53,9 @@ TEST(PortLatency, HintOnlyAboveOneMillisecondAndSaysHowToLowerIt) {
 }
 
 // The hint for the port the link opened, from what its backend learnt.
-class LatencyPort : public serial::SerialBackend {
+class LatencyPort : public QuietPort {
 public:
     int timerMs = -1;
-    serial::Handle Open(int) override { return 7; }
-    bool Flush(serial::Handle) override { return true; }
-    bool GetState(serial::Handle, serial::LineState* s) override {
-        *s = serial::LineState{};
-        return true;
-    }
-    bool SetState(serial::Handle, const serial::LineState&) override { return true; }
-    bool SetupQueues(serial::Handle, std::uint32_t, std::uint32_t) override { return true; }
-    bool GetTimeouts(serial::Handle, serial::Timeouts* t) override {
-        *t = serial::Timeouts{};
-        return true;
-    }
-    bool SetTimeouts(serial::Handle, const serial::Timeouts&) override { return true; }
-    bool ClearDtr(serial::Handle) override { return true; }
-    bool ClearRts(serial::Handle) override { return true; }
-    bool Write(serial::Handle, const std::uint8_t*, std::uint32_t) override { return true; }
-    bool Read(serial::Handle, std::uint8_t*, std::uint32_t, std::uint32_t* got) override {
-        *got = 0;
-        return true;
-    }
-    void Close(serial::Handle) override {}
-    serial::OpenError LastOpenError() const override { return serial::OpenError::None; }
-    std::string LastOpenErrorText() const override { return {}; }
     serial::PortLatency Latency(serial::Handle) const override { return {true, timerMs}; }
 };
 

@@ -15,14 +15,6 @@ namespace {
 
 using Frame = std::vector<std::uint8_t>;
 
-// An image made for the device's board 5 and preparation 4.
-Frame Fw(std::size_t n) {
-    Frame f = Pattern(n);
-    f[14] = 0x05;
-    f[15] = 0x04;
-    return f;
-}
-
 // A device with a "V" identity that answers every frame with K, unless a
 // case changes how it answers data frames.
 class Device : public EngineFixture {
@@ -123,7 +115,7 @@ TEST(EndRecordTable, EveryWayAPassEnds) {
         const char* text;  // nullptr: compared with the outcome shown instead
     };
     const auto image = [](Device& t) {
-        t.images.Add({9, 0, Fw(200)});
+        t.images.Add({9, 0, Board5Image(200)});
         t.images.Install();
     };
     const Case cases[] = {
@@ -154,7 +146,7 @@ TEST(EndRecordTable, EveryWayAPassEnds) {
          FrontEnd::Loader, EndKind::Failed, kImageTooBig, text::kHexTooBig},
         {"unsuitable board",
          [](Device& t) {
-             Frame program = Fw(200);
+             Frame program = Board5Image(200);
              program[14] = 0x09;
              t.images.Add({9, 0, program});
              t.images.Install();
@@ -221,7 +213,7 @@ TEST_F(EndRecord, UpgradeWindowShowsNoSizeOutcome) {
 }
 
 TEST_F(EndRecord, MultiImageFollowUpIsSkippedAndAFinishedPassIsSuccess) {
-    images.Add({9, 0, Fw(200)});
+    images.Add({9, 0, Board5Image(200)});
     images.Add({7, 0, Pattern(600), {}, {1}, true});
     images.Install();
     g_multiImage = true;

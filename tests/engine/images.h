@@ -45,6 +45,15 @@ inline std::vector<std::uint8_t> Pattern(std::size_t n, std::uint32_t seed = 1) 
     return v;
 }
 
+// A PIC18 image made for the test device's board 5 and preparation 4 (its
+// image codes, program bytes 14 and 15).
+inline std::vector<std::uint8_t> Board5Image(std::size_t n) {
+    std::vector<std::uint8_t> f = Pattern(n);
+    f[14] = 0x05;
+    f[15] = 0x04;
+    return f;
+}
+
 class ImageSet {
 public:
     void Add(TestImage image) { images_.push_back(std::make_unique<Entry>(std::move(image))); }

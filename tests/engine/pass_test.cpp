@@ -52,14 +52,6 @@ protected:
                                                        [](const Frame& f) { return f.size() > 4; }));
     }
 
-    // An image made for the device's board 5 and preparation 4.
-    static Frame Fw(std::size_t n) {
-        Frame f = Pattern(n);
-        f[14] = 0x05;
-        f[15] = 0x04;
-        return f;
-    }
-
     ImageSet images;
 };
 
@@ -105,7 +97,7 @@ TEST_F(Pass, SuccessInEachFrontEnd) {
 }
 
 TEST_F(Pass, IncompatibleBootloaderWritesNothing) {
-    images.Add({9, 0, Fw(130)});
+    images.Add({9, 0, Board5Image(130)});
     images.Install();
     bios = 33;
     backend.writes.clear();
@@ -116,7 +108,7 @@ TEST_F(Pass, IncompatibleBootloaderWritesNothing) {
 }
 
 TEST_F(Pass, EntryByteByVersion) {
-    images.Add({9, 0, Fw(130)});
+    images.Add({9, 0, Board5Image(130)});
     images.Install();
     struct Case {
         int bios;
@@ -198,7 +190,7 @@ TEST_F(Pass, MissingDeviceRecordWaitsTwoHundredFiftyOneRounds) {
 }
 
 TEST_F(Pass, TransferFailureIsShownOnce) {
-    images.Add({9, 0, Fw(130)});
+    images.Add({9, 0, Board5Image(130)});
     images.Install();
     int frames = 0;
     backend.responder = [&, inner = backend.responder](const Frame& w, Frame& reply) {
@@ -211,7 +203,7 @@ TEST_F(Pass, TransferFailureIsShownOnce) {
 }
 
 TEST_F(Pass, MultiImageResultsAndFollowUps) {
-    images.Add({9, 0, Fw(130)});
+    images.Add({9, 0, Board5Image(130)});
     images.Add({7, 0, Pattern(600), {}, {1}, true});
     images.Install();
     g_multiImage = true;
@@ -244,7 +236,7 @@ TEST_F(Pass, MultiImageResultsAndFollowUps) {
 }
 
 TEST_F(Pass, StopDuringTheTransfer) {
-    images.Add({9, 0, Fw(640)});
+    images.Add({9, 0, Board5Image(640)});
     images.Install();
     int frames = 0;
     backend.responder = [&, inner = backend.responder](const Frame& w, Frame& reply) {

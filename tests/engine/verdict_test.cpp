@@ -41,7 +41,7 @@ protected:
     std::map<Frame, bool> accepted;  // every data frame sent: did the device take it?
 
     Verdicts() {
-        images.Add({9, 0, Fw(200), Frame{0x11, 0x22, 0x33}});
+        images.Add({9, 0, Board5Image(200), Frame{0x11, 0x22, 0x33}});
         images.Install();
         backend.responder = [this](const Frame& w, Frame&) { Receive(w); };
         display.onPump = [this] {
@@ -93,13 +93,6 @@ protected:
         for (const auto& f : accepted)
             if (!f.second) return false;
         return !accepted.empty();
-    }
-
-    static Frame Fw(std::size_t n) {
-        Frame f = Pattern(n);
-        f[14] = 0x05;
-        f[15] = 0x04;
-        return f;
     }
 
     ImageSet images;
