@@ -54,6 +54,7 @@ constexpr std::int16_t kUnsuitable = -8;   // the image's board or preparation d
 struct PassState {
     ImageTableEntry image{};  // current image
     std::int8_t slot = 0;
+    int row = -1;  // the image table row it came from (-1: none chosen yet)
     int rowSize = 64;
     int addressUnit = 1;
     std::uint32_t addressLimit = 0;

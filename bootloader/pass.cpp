@@ -187,6 +187,8 @@ int PrgMode(ProgressBar& progress, StatusBar& status) {
 void ResetEngineState() {
     g_protocol = ProtocolState{};
     g_pass = PassState{};
+    g_wireCounts = WireCounts{};
+    g_linkCounts = LinkCounts{};
     g_stopRequest = false;
     g_alternateSearch = false;
     g_multiImage = false;

@@ -47,6 +47,11 @@ std::int16_t SearchDevice(ProgressBar& progress, StatusBar& status) {
     }
 
     ResetReplyParser();
+    // A new update: its counts, and no pass of its own yet.
+    g_wireCounts = WireCounts{};
+    g_linkCounts = LinkCounts{};
+    g_passEnd = EngineEnd{};
+    g_pass.row = -1;
     g_pass.skipStart = 0;
     g_pass.skipLength = 0;
     ClearIdentity();

@@ -74,7 +74,11 @@ std::int8_t SelectImage(std::uint8_t chip, std::uint8_t board) {
     // Board code 255 has no row of its own: it takes the generic image.
     const int row = board < kImageRows ? board : 0;
     const ImageTableEntry* e = &g_imageTable[row][slot];
-    if (e->programLength <= 1) e = &g_imageTable[0][slot];
+    g_pass.row = row;
+    if (e->programLength <= 1) {
+        e = &g_imageTable[0][slot];
+        g_pass.row = 0;
+    }
     g_pass.image = *e;
     g_pass.slot = slot;
     return slot;

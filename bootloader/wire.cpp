@@ -267,6 +267,7 @@ void ShowResend(int attempt) {
 
 bool g_framesRepeatable = true;
 bool g_verdictsInDoubt = false;
+WireCounts g_wireCounts;
 
 void ForgetLastFrame() {
     g_lastFrame.count = 0;
@@ -279,22 +280,29 @@ std::int16_t SendFrame(std::uint8_t* buffer, int count) {
     // Set when a verdict could have been the kept frame's: that frame goes
     // again first, and must draw a verdict of its own.
     bool previousFirst = false;
+    bool sent = false;  // this frame has gone out once
     for (int attempt = 0;; ++attempt) {
         bool clean = false;
         std::int16_t r;
         if (previousFirst) {
             if (!g_lastFrame.repeatable) return kRefused;
+            ++g_wireCounts.resends;
             r = Exchange(g_lastFrame.bytes, g_lastFrame.count, &clean);
+            if (r == kReplyNak) ++g_wireCounts.refusals;
             if (r == kReplyStop) return kStopped;
             if (r == kReplyTimeout) return kNoReply;
             if (r == kReplyAck && clean) previousFirst = false;
             if (!clean) g_verdictsInDoubt = true;
         }
         if (!previousFirst) {
+            if (sent) ++g_wireCounts.resends;
+            sent = true;
             r = Exchange(buffer, count + 1, &clean);
             if (r == kReplyStop) return kStopped;
             if (r == kReplyTimeout) return kNoReply;
+            if (r == kReplyNak) ++g_wireCounts.refusals;
             if (r == kReplyAck && clean) {
+                ++g_wireCounts.frames;
                 std::memcpy(g_lastFrame.bytes, buffer, static_cast<std::size_t>(count + 1));
                 g_lastFrame.count = count + 1;
                 g_lastFrame.repeatable = g_framesRepeatable;

@@ -59,6 +59,16 @@ extern std::atomic<bool> g_stopRequest;
 constexpr int kFrameBufferSize = 300;
 extern std::uint8_t g_frameBuffer[kFrameBufferSize + 8];
 
+// What the frames of the current update came to, since the search began:
+// frames counted as written, frames sent again (a refusal, an ambiguous
+// verdict, the frame before sent once more), and "N" verdicts taken.
+struct WireCounts {
+    std::uint32_t frames = 0;
+    std::uint32_t resends = 0;
+    std::uint32_t refusals = 0;
+};
+extern WireCounts g_wireCounts;
+
 // Result codes of the wire layer.
 constexpr std::int16_t kOk = 0;
 constexpr std::int16_t kNoReply = -1;

@@ -30,6 +30,13 @@ PortRecord* OpenRecord(int index) {
 }
 
 PortOpenedHook g_portOpenedHook = nullptr;
+ByteTap g_byteTap = nullptr;
+
+void NoteReceived(const std::uint8_t* bytes, std::uint32_t count) {
+    if (count == 0) return;
+    g_linkCounts.received += count;
+    if (g_byteTap != nullptr) g_byteTap(false, bytes, count);
+}
 
 void ShowBox(const char* message) {
     if (Display* d = CurrentDisplay()) d->MessageBox(message, text::kErrorCaption);
@@ -131,11 +138,17 @@ void ComPortCloseAll() {
     for (int i = 0; i < kPortCount; ++i) ComPortClose(i);
 }
 
+LinkCounts g_linkCounts;
+
+void SetByteTap(ByteTap tap) { g_byteTap = tap; }
+
 int ComPortWrite(int index, const std::uint8_t* bytes, std::uint32_t count) {
     PortRecord* rec = OpenRecord(index);
     if (rec == nullptr) return 0;
     serial::SerialBackend& backend = serial::Backend();
     if (!backend.Write(rec->handle, bytes, count)) return 0;
+    g_linkCounts.sent += count;
+    if (g_byteTap != nullptr) g_byteTap(true, bytes, count);
     backend.Flush(rec->handle);
     return 2;
 }
@@ -156,6 +169,7 @@ void ComPortDrain() {
     do {
         got = 0;
         if (!backend.Read(rec->handle, g_receiveBuffer, kReadChunk, &got)) break;
+        NoteReceived(g_receiveBuffer, got);
     } while (got != 0);
 }
 
@@ -165,6 +179,7 @@ std::uint16_t ComPortReadOnce() {
     std::memset(g_receiveBuffer, 0, 3000);
     std::uint32_t got = 0;
     if (!serial::Backend().Read(rec->handle, g_receiveBuffer, kReadChunk, &got)) return 0;
+    NoteReceived(g_receiveBuffer, got);
     return static_cast<std::uint16_t>(got);
 }
 

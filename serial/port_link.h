@@ -60,4 +60,18 @@ void SetPortOpenedHook(PortOpenedHook hook);
 // Closes every open record (program end, tests).
 void ComPortCloseAll();
 
+// Bytes the link wrote to and read from the selected port since the counts
+// were last cleared (the engine clears them when a search begins).
+struct LinkCounts {
+    std::uint64_t sent = 0;
+    std::uint64_t received = 0;
+};
+extern LinkCounts g_linkCounts;
+
+// Called with every run of bytes the link wrote (`sent` true) or read, in
+// the order they went and came, on the engine's thread (nullptr: none). It
+// runs on the serial path: it must not block or allocate.
+using ByteTap = void (*)(bool sent, const std::uint8_t* bytes, std::uint32_t count);
+void SetByteTap(ByteTap tap);
+
 }  // namespace pelmark
