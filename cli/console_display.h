@@ -112,7 +112,9 @@ public:
     void SetIdentityField(IdentityField field, const char* text) override;
     void HideIdentityField(IdentityField) override {}
     void MessageBox(const char* text, const char* caption) override;
-    void PumpEvents() override {}
+    void PumpEvents() override {
+        if (pumpHook_) pumpHook_();
+    }
 
     // The Loader window's firmware line, set once at creation.
     void ShowFirmwareLine(const char* tag);
@@ -125,6 +127,9 @@ public:
     void SetInvalidPortHint(std::function<std::string()> hint) { invalidPortHint_ = std::move(hint); }
     // Bytes per progress step for the rate on the terminal's progress bar.
     void SetStepBytes(std::function<int()> stepBytes) { stepBytes_ = std::move(stepBytes); }
+    // Called in every slice of the engine's waits, where a window would
+    // dispatch its events (empty: nothing is called).
+    void SetPumpHook(std::function<void()> hook) { pumpHook_ = std::move(hook); }
 
     Verdict Judge() const;
     // Prints what is still held back, clears the progress bar and prints the
@@ -153,6 +158,7 @@ private:
     ConsoleStatusBar status_;
     std::function<std::string()> invalidPortHint_;
     std::function<int()> stepBytes_;
+    std::function<void()> pumpHook_;
 
     // Output state.
     std::string lastLine_;
