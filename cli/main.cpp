@@ -15,6 +15,8 @@
 #include "cli/flash_flow.h"
 #include "cli/port_choice.h"
 #include "cli/port_latency.h"
+#include "cli/record.h"
+#include "cli/trace.h"
 #include "images/image_table.h"
 #include "pelmark_version.h"  // generated: PELMARK_VERSION
 #include "report/board_names.h"
@@ -145,7 +147,13 @@ int Version() {
     return kExitSuccess;
 }
 
-int Flash(FrontEnd frontEnd, int portIndex, bool quiet, bool fast) {
+int Flash(FrontEnd frontEnd, int portIndex, bool quiet, bool fast, const std::string& recordPath,
+          const std::string& tracePath) {
+    std::string traceError;
+    if (!tracePath.empty() && !StartTrace(tracePath, &traceError)) {
+        std::cerr << "pelmark-flash: trace: " << traceError << '\n';
+        return kExitUsage;
+    }
     ConsoleOptions options;
     options.terminal = StdoutIsTerminal();
     options.quiet = quiet;
@@ -153,6 +161,7 @@ int Flash(FrontEnd frontEnd, int portIndex, bool quiet, bool fast) {
     ConsoleDisplay display(frontEnd, std::cout, std::cerr, options);
     display.SetStepBytes([] { return g_pass.addressUnit; });
     display.SetInvalidPortHint(SelectedPortOpenHint);
+    if (!tracePath.empty()) display.SetPumpHook(FlushTrace);
     SetDisplay(&display);
 
     CreateFrontEnd(display, DisplayTag());
@@ -162,16 +171,21 @@ int Flash(FrontEnd frontEnd, int portIndex, bool quiet, bool fast) {
     SetFastVerdicts(fast);
     SetPortOpenedHook(HintAtLatency);
     InstallInterruptHandler();
+    const double started = SteadySeconds();
     RunFrontEnd(display);
+    const double seconds = SteadySeconds() - started;
     // The outcome line names the text the front end showed; whether the
     // device was updated is the engine's own record.
     Verdict verdict = display.Finish();
     verdict.success = DeviceUpdated();
 
+    if (!StopTrace(&traceError)) std::cerr << "pelmark-flash: trace: " << traceError << '\n';
     SetPortOpenedHook(nullptr);
     ComPortCloseAll();
     SetDisplay(nullptr);
-    return ExitStatusFor(verdict, g_stopSignal.load());
+    const int status = ExitStatusFor(verdict, g_stopSignal.load());
+    return RecordUpdate(recordPath, SummarizeUpdateOnPort(verdict.text, verdict.success, seconds, status, portIndex),
+                        frontEnd, std::cerr);
 }
 
 }  // namespace
@@ -204,6 +218,14 @@ int main(int argc, char** argv) {
     app.add_flag("--fast", fast,
                  "Take every reply as soon as it arrives instead of at the end of the engine's 5 ms slice; "
                  "only for a bootloader that has finished writing before it answers (see the README)");
+    std::string recordPath;
+    app.add_option("--record", recordPath,
+                   "Append one JSON line on the update to FILE (created when missing), under a lock; "
+                   "status 1 when it cannot be written")
+        ->type_name("FILE");
+    std::string tracePath;
+    app.add_option("--trace", tracePath, "Write every byte sent and received, with its time, to FILE")
+        ->type_name("FILE");
     listOpt->excludes(reportOpt)->excludes(versionOpt);
     reportOpt->excludes(versionOpt);
 
@@ -227,5 +249,5 @@ int main(int argc, char** argv) {
         std::cerr << "pelmark-flash: " << choice.error << '\n';
         return kExitUsage;
     }
-    return Flash(frontEnd, choice.index, quiet, fast);
+    return Flash(frontEnd, choice.index, quiet, fast, recordPath, tracePath);
 }
