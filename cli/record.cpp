@@ -50,8 +50,6 @@ long long DaysFromCivil(long long year, unsigned month, unsigned day) {
     return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
 }
 
-std::string ErrnoText(int error) { return std::strerror(error); }
-
 #ifdef _WIN32
 std::string LastErrorText() {
     const DWORD code = GetLastError();
@@ -62,6 +60,8 @@ std::string LastErrorText() {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) text.pop_back();
     return text.empty() ? "error " + std::to_string(code) : text;
 }
+#else
+std::string ErrnoText(int error) { return std::strerror(error); }
 #endif
 
 }  // namespace
