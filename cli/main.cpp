@@ -13,6 +13,7 @@
 #include "bootloader/engine.h"
 #include "cli/console_display.h"
 #include "cli/flash_flow.h"
+#include "cli/flash_run.h"
 #include "cli/port_choice.h"
 #include "cli/port_latency.h"
 #include "cli/record.h"
@@ -120,21 +121,6 @@ int ListPorts() {
     return kExitSuccess;
 }
 
-// One hint per run for a port whose adapter holds replies back, when the
-// port is first opened (the Upgrade window's multi-image runs open it again).
-bool g_latencyHintShown = false;
-bool g_progressBarShown = false;  // the bar may stand on the terminal's last line
-
-void HintAtLatency() {
-    if (g_latencyHintShown) return;
-    const std::string hint = SelectedPortLatencyHint();
-    if (hint.empty()) return;
-    g_latencyHintShown = true;
-    if (g_progressBarShown) std::cout << "\r\033[K";  // redrawn below the hint
-    std::cout.flush();
-    std::cerr << hint << std::endl;
-}
-
 int Report() {
     InitImageTable();
     for (const std::string& line : VersionReportLines()) std::cout << line << '\n';
@@ -147,45 +133,26 @@ int Version() {
     return kExitSuccess;
 }
 
-int Flash(FrontEnd frontEnd, int portIndex, bool quiet, bool fast, const std::string& recordPath,
-          const std::string& tracePath) {
-    std::string traceError;
-    if (!tracePath.empty() && !StartTrace(tracePath, &traceError)) {
-        std::cerr << "pelmark-flash: trace: " << traceError << '\n';
-        return kExitUsage;
-    }
-    ConsoleOptions options;
+int Flash(FlashOptions options, const std::string& recordPath, const std::string& tracePath) {
     options.terminal = StdoutIsTerminal();
-    options.quiet = quiet;
-    g_progressBarShown = options.terminal && !quiet;
-    ConsoleDisplay display(frontEnd, std::cout, std::cerr, options);
-    display.SetStepBytes([] { return g_pass.addressUnit; });
-    display.SetInvalidPortHint(SelectedPortOpenHint);
-    if (!tracePath.empty()) display.SetPumpHook(FlushTrace);
-    SetDisplay(&display);
-
-    CreateFrontEnd(display, DisplayTag());
-    g_portIndex = static_cast<std::int16_t>(portIndex);
-    g_openPortIndex = static_cast<std::int16_t>(portIndex - 1);  // the first search opens the port afresh
-
-    SetFastVerdicts(fast);
-    SetPortOpenedHook(HintAtLatency);
+    options.version = PELMARK_VERSION;
+    std::string traceError;
+    if (!tracePath.empty()) {
+        if (!StartTrace(tracePath, &traceError)) {
+            std::cerr << "pelmark-flash: trace: " << traceError << '\n';
+            return kExitUsage;
+        }
+        options.pump = FlushTrace;
+    }
+    if (!recordPath.empty()) {
+        options.afterUpdate = [&recordPath, frontEnd = options.frontEnd](const UpdateSummary& summary) {
+            return RecordUpdate(recordPath, summary, frontEnd, std::cerr);
+        };
+    }
     InstallInterruptHandler();
-    const double started = SteadySeconds();
-    RunFrontEnd(display);
-    const double seconds = SteadySeconds() - started;
-    // The outcome line names the text the front end showed; whether the
-    // device was updated is the engine's own record.
-    Verdict verdict = display.Finish();
-    verdict.success = DeviceUpdated();
-
+    const int status = RunFlash(options, std::cout, std::cerr, g_stopSignal);
     if (!StopTrace(&traceError)) std::cerr << "pelmark-flash: trace: " << traceError << '\n';
-    SetPortOpenedHook(nullptr);
-    ComPortCloseAll();
-    SetDisplay(nullptr);
-    const int status = ExitStatusFor(verdict, g_stopSignal.load());
-    return RecordUpdate(recordPath, SummarizeUpdateOnPort(verdict.text, verdict.success, seconds, status, portIndex),
-                        frontEnd, std::cerr);
+    return status;
 }
 
 }  // namespace
@@ -214,13 +181,22 @@ int main(int argc, char** argv) {
     CLI::Option* reportOpt = app.add_flag("--report", report, "Print the version report of the firmware this build carries");
     CLI::Option* versionOpt = app.add_flag("--version", version, "Print the version, the build tag, build date and time");
     app.add_flag("-q,--quiet", quiet, "Print only the outcome line");
+    FlashOptions run;
+    app.add_flag("--json", run.json,
+                 "One JSON object per line on standard output in place of the text lines: every text with its "
+                 "panel, the progress, the identity and the outcome (see the README)");
+    app.add_flag("--wait", run.wait,
+                 "Search until a device answers instead of giving up after 100 tries (Ctrl+C ends it)");
+    app.add_flag("--loop", run.loop,
+                 "Board after board: after each outcome wait until the board stops answering, then for the next "
+                 "one; Ctrl+C ends the run");
     bool fast = false;
     app.add_flag("--fast", fast,
                  "Take every reply as soon as it arrives instead of at the end of the engine's 5 ms slice; "
                  "only for a bootloader that has finished writing before it answers (see the README)");
     std::string recordPath;
     app.add_option("--record", recordPath,
-                   "Append one JSON line on the update to FILE (created when missing), under a lock; "
+                   "Append one JSON line per update to FILE (created when missing), under a lock; "
                    "status 1 when it cannot be written")
         ->type_name("FILE");
     std::string tracePath;
@@ -249,5 +225,9 @@ int main(int argc, char** argv) {
         std::cerr << "pelmark-flash: " << choice.error << '\n';
         return kExitUsage;
     }
-    return Flash(frontEnd, choice.index, quiet, fast, recordPath, tracePath);
+    run.frontEnd = frontEnd;
+    run.portIndex = choice.index;
+    run.quiet = quiet;
+    run.fast = fast;
+    return Flash(run, recordPath, tracePath);
 }

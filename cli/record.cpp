@@ -11,9 +11,6 @@
 #include "cli/flash_flow.h"
 #include "cli/json_text.h"
 #include "cli/sha256.h"
-#include "serial/com_name.h"
-#include "serial/port_map.h"
-#include "shell/build_info.h"
 
 // After the program's own headers: windows.h defines MessageBox and friends
 // as macros.
@@ -98,22 +95,6 @@ std::string HostName() {
     if (gethostname(name, sizeof name - 1) != 0) return std::string();
     return name;
 #endif
-}
-
-UpdateSummary SummarizeUpdateOnPort(const std::string& outcome, bool success, double seconds, int exitStatus,
-                                    int portIndex) {
-    UpdateSummary summary = SummarizeUpdate(outcome, success, seconds, exitStatus);
-    summary.port = serial::ComName(portIndex + 1);
-    summary.devicePath = serial::ComDevicePath(portIndex + 1);
-#ifndef _WIN32
-    // A port-map entry or a /dev/serial/by-id link: the device it leads to.
-    if (char* real = realpath(summary.devicePath.c_str(), nullptr)) {
-        summary.devicePath = real;
-        std::free(real);
-    }
-#endif
-    summary.tag = DisplayTag();
-    return summary;
 }
 
 RecordContext RecordContextNow(const UpdateSummary& summary, FrontEnd frontEnd) {
@@ -253,8 +234,16 @@ bool AppendRecord(const std::string& path, const std::string& line, std::string*
 
 int RecordUpdate(const std::string& path, const UpdateSummary& summary, FrontEnd frontEnd, std::ostream& err) {
     if (path.empty()) return summary.exitStatus;
+    UpdateSummary resolved = summary;
+#ifndef _WIN32
+    // A port-map entry or a /dev/serial/by-id link: the device it leads to.
+    if (char* real = realpath(summary.devicePath.c_str(), nullptr)) {
+        resolved.devicePath = real;
+        std::free(real);
+    }
+#endif
     std::string error;
-    if (AppendRecord(path, RecordLine(summary, RecordContextNow(summary, frontEnd)), &error))
+    if (AppendRecord(path, RecordLine(resolved, RecordContextNow(resolved, frontEnd)), &error))
         return summary.exitStatus;
     err << "pelmark-flash: record: " << error << std::endl;
     return summary.exitStatus == kExitSuccess ? kExitFailure : summary.exitStatus;

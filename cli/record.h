@@ -23,12 +23,6 @@ struct RecordContext {
     std::string time;                                // IsoLocalTime of the update's end
 };
 
-// The summary of the update just run on port index `portIndex` (0 = COM1):
-// SummarizeUpdate's, with the port's COM name, the device it opened and the
-// build tag filled in.
-UpdateSummary SummarizeUpdateOnPort(const std::string& outcome, bool success, double seconds, int exitStatus,
-                                    int portIndex);
-
 // The context of a record written now: this computer, `frontEnd`, the
 // adapter behind the summary's device.
 RecordContext RecordContextNow(const UpdateSummary& summary, FrontEnd frontEnd);
@@ -47,7 +41,9 @@ std::string IsoLocalTime(std::time_t time);
 // The computer's name; empty when the system does not tell.
 std::string HostName();
 
-// Appends the record of `summary` to `path` (nothing when `path` is empty).
+// Appends the record of `summary` (port, device path and tag filled in; the
+// device path is written with its links resolved) to `path` (nothing when
+// `path` is empty).
 // Returns the exit status: the summary's, or kExitFailure in place of
 // success when the record could not be written ("pelmark-flash: record:
 // <why>" on `err`): a station must not count an update it did not record.
