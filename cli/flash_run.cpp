@@ -1,5 +1,6 @@
 #include "cli/flash_run.h"
 
+#include <cstdlib>
 #include <ostream>
 
 #include "bootloader/engine.h"
@@ -50,6 +51,8 @@ public:
     // Until the search finds a device or is stopped: true then. False when a
     // stop came while no search ran.
     bool UntilDeviceFound();
+    // When the search round that ended the wait began.
+    double RoundBegan() const { return roundBegan_; }
     // Until the board stops answering: true; false when a stop came.
     bool UntilBoardRemoved();
 
@@ -66,6 +69,7 @@ private:
     const std::atomic<int>& stopSignal_;
     std::string name_;
     bool gone_ = false;
+    double roundBegan_ = 0;
 };
 
 bool StationRun::Pause(int ms) const {
@@ -101,6 +105,7 @@ bool StationRun::UntilDeviceFound() {
             continue;
         }
         PortBack();
+        roundBegan_ = SteadySeconds();
         RunFrontEnd(display_);
         if (g_searchEnd.kind == EndKind::Success || g_searchEnd.kind == EndKind::Stopped) return true;
         if (g_searchEnd.code == kSearchPortUnusable) {
@@ -138,6 +143,18 @@ bool StationRun::UntilBoardRemoved() {
 
 }  // namespace
 
+std::string PortDevicePath(int portIndex) {
+    const std::string path = serial::ComDevicePath(portIndex + 1);
+#ifndef _WIN32
+    if (char* real = realpath(path.c_str(), nullptr)) {
+        std::string resolved = real;
+        std::free(real);
+        return resolved;
+    }
+#endif
+    return path;
+}
+
 bool PortDevicePresent(int portIndex) {
 #ifdef _WIN32
     (void)portIndex;
@@ -170,8 +187,7 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err, 
     g_latencyHintShown = false;
     SetPortOpenedHook(HintAtLatency);
 
-    const std::string devicePath = serial::ComDevicePath(options.portIndex + 1);
-    if (options.json) events.Start(devicePath, FrontEndName(options.frontEnd), DisplayTag(), options.version.c_str());
+    if (options.json) events.Start(PortDevicePath(options.portIndex), FrontEndName(options.frontEnd), DisplayTag(), options.version.c_str());
 
     StationRun station(options, display, events, stopSignal);
     const bool waits = options.wait || options.loop;
@@ -182,9 +198,10 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err, 
     for (int board = 0;; ++board) {
         if (board > 0) display.BeginUpdate();
         events.NewUpdate();
-        const double began = SteadySeconds();
+        double began = SteadySeconds();
         if (waits) {
             if (!station.UntilDeviceFound()) break;  // stopped while no update ran
+            began = station.RoundBegan();  // the wait for the board is not the update's time
         } else {
             RunFrontEnd(display);
         }
@@ -196,7 +213,7 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err, 
             SummarizeUpdate(verdict.text, verdict.success, SteadySeconds() - began,
                             ExitStatusFor(verdict, stopSignal.load()));
         summary.port = portName;
-        summary.devicePath = devicePath;
+        summary.devicePath = PortDevicePath(options.portIndex);
         summary.tag = DisplayTag();
         if (options.afterUpdate) summary.exitStatus = options.afterUpdate(summary);
         status = summary.exitStatus;

@@ -45,4 +45,8 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err, 
 // exists; on Windows the port is taken to be there and opening it tells).
 bool PortDevicePresent(int portIndex);
 
+// The device behind COM<portIndex+1> with its links resolved (a port-map
+// entry, a /dev/serial/by-id link): the one a board sits behind now.
+std::string PortDevicePath(int portIndex);
+
 }  // namespace pelmark::cli

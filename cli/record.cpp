@@ -234,16 +234,8 @@ bool AppendRecord(const std::string& path, const std::string& line, std::string*
 
 int RecordUpdate(const std::string& path, const UpdateSummary& summary, FrontEnd frontEnd, std::ostream& err) {
     if (path.empty()) return summary.exitStatus;
-    UpdateSummary resolved = summary;
-#ifndef _WIN32
-    // A port-map entry or a /dev/serial/by-id link: the device it leads to.
-    if (char* real = realpath(summary.devicePath.c_str(), nullptr)) {
-        resolved.devicePath = real;
-        std::free(real);
-    }
-#endif
     std::string error;
-    if (AppendRecord(path, RecordLine(resolved, RecordContextNow(resolved, frontEnd)), &error))
+    if (AppendRecord(path, RecordLine(summary, RecordContextNow(summary, frontEnd)), &error))
         return summary.exitStatus;
     err << "pelmark-flash: record: " << error << std::endl;
     return summary.exitStatus == kExitSuccess ? kExitFailure : summary.exitStatus;
