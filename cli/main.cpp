@@ -9,12 +9,16 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "bootloader/engine.h"
 #include "cli/console_display.h"
 #include "cli/flash_flow.h"
 #include "cli/port_choice.h"
 #include "cli/port_latency.h"
+#ifndef _WIN32
+#include "cli/station.h"
+#endif
 #include "images/image_table.h"
 #include "pelmark_version.h"  // generated: PELMARK_VERSION
 #include "report/board_names.h"
@@ -181,16 +185,20 @@ int main(int argc, char** argv) {
                  "pelmark-flash"};
     app.footer(kFooter);
 
-    std::string port;
+    std::vector<std::string> ports;
+    bool allPorts = false;
     std::string frontEndName;
     bool listPorts = false;
     bool report = false;
     bool version = false;
     bool quiet = false;
 
-    CLI::Option* portOpt = app.add_option("-p,--port", port,
+    CLI::Option* portOpt = app.add_option("-p,--port", ports,
                    "Port of the device: a COM name (COM9, com9) or a device path (/dev/ttyUSB0); "
-                   "default: the only serial port present");
+                   "default: the only serial port present. Given several times: update those ports at once, "
+                   "one process each")->allow_extra_args(false);
+    CLI::Option* allPortsOpt = app.add_flag("--all-ports", allPorts,
+                   "Update every serial port present at once, one process each")->excludes(portOpt);
     app.add_option("--front-end", frontEndName,
                    std::string("Behave like this front end instead of the one the build tag selects (") +
                        FrontEndName(FrontEndFor(ChooseFrontEnd(BuildTag()))) + ")")
@@ -204,7 +212,7 @@ int main(int argc, char** argv) {
     app.add_flag("--fast", fast,
                  "Take every reply as soon as it arrives instead of at the end of the engine's 5 ms slice; "
                  "only for a bootloader that has finished writing before it answers (see the README)");
-    listOpt->excludes(reportOpt)->excludes(versionOpt);
+    listOpt->excludes(reportOpt)->excludes(versionOpt)->excludes(allPortsOpt);
     reportOpt->excludes(versionOpt);
 
     try {
@@ -222,7 +230,15 @@ int main(int argc, char** argv) {
     const FrontEnd frontEnd =
         frontEndName.empty() ? FrontEndFor(ChooseFrontEnd(BuildTag())) : FrontEndNamed(frontEndName).value();
 
-    const PortChoice choice = portOpt->count() == 0 ? PortFromPresent(PresentPorts()) : PortFromArgument(port);
+    if (allPorts || ports.size() > 1) {
+#ifdef _WIN32
+        std::cerr << "pelmark-flash: several ports at once are not available on this system\n";
+        return kExitUsage;
+#else
+        return RunStationCommand(app, ports, allPorts, quiet);
+#endif
+    }
+    const PortChoice choice = portOpt->count() == 0 ? PortFromPresent(PresentPorts()) : PortFromArgument(ports.front());
     if (choice.index < 0) {
         std::cerr << "pelmark-flash: " << choice.error << '\n';
         return kExitUsage;
