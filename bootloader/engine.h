@@ -24,6 +24,14 @@ extern bool g_alternateSearch;
 extern bool g_multiImage;
 
 std::int16_t SearchDevice(ProgressBar& progress, StatusBar& status);
+
+// One search byte on the port the last search opened, and `ms` of listening,
+// without showing anything: whether any byte came back. For a station that
+// waits until the board it updated is taken off the fixture.
+// NoPort: the port is not open, or the byte could not be written (the
+// device is gone).
+enum class Probe : std::uint8_t { Answered, Silent, NoPort, Stopped };
+Probe ProbeDevice(int ms);
 int PrgMode(ProgressBar& progress, StatusBar& status);
 
 // How the last search and the last pass ended, for any front end to read

@@ -33,6 +33,9 @@ std::int16_t EndSearch(EndKind kind, std::int16_t result, const char* shown) {
 
 std::int16_t SearchDevice(ProgressBar& progress, StatusBar& status) {
     Display* display = CurrentDisplay();
+    // A new update: no end of its own yet.
+    g_searchEnd = EngineEnd{};
+    g_passEnd = EngineEnd{};
     g_openPortIndex = -1;
     if (display) display->HideOutcomeLabel();
     progress.SetPosition(0);
@@ -47,10 +50,9 @@ std::int16_t SearchDevice(ProgressBar& progress, StatusBar& status) {
     }
 
     ResetReplyParser();
-    // A new update: its counts, and no pass of its own yet.
+    // ... and its own counts.
     g_wireCounts = WireCounts{};
     g_linkCounts = LinkCounts{};
-    g_passEnd = EngineEnd{};
     g_pass.row = -1;
     g_pass.skipStart = 0;
     g_pass.skipLength = 0;
@@ -98,6 +100,18 @@ std::int16_t SearchDevice(ProgressBar& progress, StatusBar& status) {
         return EndSearch(EndKind::Failed, kSearchNotFound, text::kDeviceNotFound);
     }
     return EndSearch(EndKind::Success, kSearchFound, nullptr);
+}
+
+Probe ProbeDevice(int ms) {
+    if (g_portIndex < 0 || g_portIndex != g_openPortIndex) return Probe::NoPort;
+    ComPortDrain();
+    const std::uint64_t before = g_linkCounts.received;
+    const std::uint8_t searchByte = SearchByte(ShowingFrontEnd());
+    if (ComPortWrite(g_portIndex, &searchByte, 1) == 0) return Probe::NoPort;
+    g_protocol.acknowledged = false;
+    g_protocol.refused = false;
+    if (WaitReply(ms) == kReplyStop) return Probe::Stopped;
+    return g_linkCounts.received > before ? Probe::Answered : Probe::Silent;
 }
 
 }  // namespace pelmark

@@ -281,6 +281,7 @@ std::int16_t SendFrame(std::uint8_t* buffer, int count) {
     // again first, and must draw a verdict of its own.
     bool previousFirst = false;
     bool sent = false;  // this frame has gone out once
+    bool refused = false;
     for (int attempt = 0;; ++attempt) {
         bool clean = false;
         std::int16_t r;
@@ -300,7 +301,11 @@ std::int16_t SendFrame(std::uint8_t* buffer, int count) {
             r = Exchange(buffer, count + 1, &clean);
             if (r == kReplyStop) return kStopped;
             if (r == kReplyTimeout) return kNoReply;
-            if (r == kReplyNak) ++g_wireCounts.refusals;
+            if (r == kReplyNak) {
+                ++g_wireCounts.refusals;
+                if (!refused) ++g_wireCounts.refusedFrames;
+                refused = true;
+            }
             if (r == kReplyAck && clean) {
                 ++g_wireCounts.frames;
                 std::memcpy(g_lastFrame.bytes, buffer, static_cast<std::size_t>(count + 1));

@@ -66,6 +66,7 @@ struct WireCounts {
     std::uint32_t frames = 0;
     std::uint32_t resends = 0;
     std::uint32_t refusals = 0;
+    std::uint32_t refusedFrames = 0;  // frames that drew at least one "N"
 };
 extern WireCounts g_wireCounts;
 

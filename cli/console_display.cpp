@@ -134,9 +134,29 @@ void ConsoleDisplay::PanelText(int panel, const char* text) {
     if (panel == g_panels.message) messageText_ = text ? text : "";
     // The Loader window's status bar is hidden: its texts are never seen.
     if (frontEnd_ == FrontEnd::Loader) return;
+    const std::string name = PanelName(panel);
     const std::string shown = Trimmed(text);
-    if (shown.empty()) return;  // a blanked panel
-    Emit("[" + PanelName(panel) + "] " + shown, FloodKind(shown));
+    Show(name.c_str(), text, shown.empty() ? std::string() : "[" + name + "] " + shown, FloodKind(shown));
+}
+
+void ConsoleDisplay::Show(const char* panel, const char* text, const std::string& line, Flood flood) {
+    if (options_.events != nullptr) {
+        if (!finished_) options_.events->Text(panel, text ? text : "");
+        return;
+    }
+    if (!line.empty()) Emit(line, flood);  // empty: a blanked panel
+}
+
+void ConsoleDisplay::ShowHint(const std::string& hint) {
+    if (hint.empty()) return;
+    if (options_.events != nullptr) {
+        options_.events->Text("hint", hint);
+        return;
+    }
+    FlushHeld();
+    EraseBar();
+    out_.flush();
+    err_ << Escaped(hint) << '\n' << std::flush;
 }
 
 void ConsoleDisplay::ShowOutcome(const char* text, Colour colour, std::uint8_t code) {
@@ -147,28 +167,20 @@ void ConsoleDisplay::ShowOutcome(const char* text, Colour colour, std::uint8_t c
             lineText_ = text;
             lineColour_ = colour;
             lineIsStatus_ = false;
-            if (!shown.empty()) Emit("[outcome] " + shown, Flood::None);
+            Show("outcome", text, shown.empty() ? shown : "[outcome] " + shown, Flood::None);
             break;
         case FrontEnd::Upgrade:
             messageText_ = text;
-            if (!shown.empty()) Emit("[message] " + shown, Flood::None);
+            Show("message", text, shown.empty() ? shown : "[message] " + shown, Flood::None);
             break;
         case FrontEnd::Main:
             outcomeShown_ = true;
             outcomeText_ = text;
             outcomeCode_ = code;
-            if (!shown.empty()) Emit("[outcome] " + shown, Flood::None);
+            Show("outcome", text, shown.empty() ? shown : "[outcome] " + shown, Flood::None);
             break;
     }
-    if (std::strcmp(text, text::kInvalidPortCom) == 0 && invalidPortHint_) {
-        const std::string hint = invalidPortHint_();
-        if (!hint.empty()) {
-            FlushHeld();
-            EraseBar();
-            out_.flush();
-            err_ << Escaped(hint) << '\n' << std::flush;
-        }
-    }
+    if (std::strcmp(text, text::kInvalidPortCom) == 0 && invalidPortHint_) ShowHint(invalidPortHint_());
 }
 
 void ConsoleDisplay::ShowStatus(const char* text, Colour colour) {
@@ -178,16 +190,16 @@ void ConsoleDisplay::ShowStatus(const char* text, Colour colour) {
             lineText_ = text;
             lineColour_ = colour == clBtnFace ? clBlack : colour;
             lineIsStatus_ = true;
-            if (!shown.empty()) Emit("[status] " + shown, FloodKind(shown));
+            Show("status", text, shown.empty() ? shown : "[status] " + shown, FloodKind(shown));
             break;
         case FrontEnd::Upgrade:
             messageText_ = text;
-            if (!shown.empty()) Emit("[message] " + shown, FloodKind(shown));
+            Show("message", text, shown.empty() ? shown : "[message] " + shown, FloodKind(shown));
             break;
         case FrontEnd::Main:
             // The outcome label now carries a running status, not an outcome.
             outcomeShown_ = false;
-            if (!shown.empty()) Emit("[status] " + shown, FloodKind(shown));
+            Show("status", text, shown.empty() ? shown : "[status] " + shown, FloodKind(shown));
             break;
     }
 }
@@ -205,34 +217,62 @@ StatusBar* ConsoleDisplay::MainStatusBar() {
 
 void ConsoleDisplay::SetIdentityField(IdentityField field, const char* text) {
     const std::string shown = Trimmed(text);
-    if (shown.empty()) return;
+    const auto line = [&shown](const char* prefix) { return shown.empty() ? shown : prefix + shown; };
     switch (frontEnd_) {
         case FrontEnd::Loader:
-            if (field == IdentityField::Hardware) Emit("HW : " + shown, Flood::None);
-            if (field == IdentityField::Bootloader) Emit("BS : " + shown, Flood::None);
+            if (field == IdentityField::Hardware) Show("hardware", text, line("HW : "), Flood::None);
+            if (field == IdentityField::Bootloader) Show("bootloader", text, line("BS : "), Flood::None);
             break;
         case FrontEnd::Upgrade:
             break;  // the Upgrade window has no identity lines
         case FrontEnd::Main:
-            if (field == IdentityField::IdentityLine) Emit("[identity] " + shown, Flood::None);
-            if (field == IdentityField::DeviceText) Emit("[record] " + shown, Flood::None);
+            if (field == IdentityField::IdentityLine) Show("identity", text, line("[identity] "), Flood::None);
+            if (field == IdentityField::DeviceText) Show("record", text, line("[record] "), Flood::None);
             break;
     }
 }
 
 void ConsoleDisplay::MessageBox(const char* text, const char*) {
+    if (options_.events != nullptr) {
+        options_.events->Text("error", text ? text : "");
+        return;
+    }
     FlushHeld();
     EraseBar();
     out_.flush();
     err_ << "Error: " << Escaped(text) << '\n' << std::flush;
 }
 
-void ConsoleDisplay::ShowFirmwareLine(const char* tag) { Emit("FW : " + Trimmed(tag), Flood::None); }
+void ConsoleDisplay::ShowFirmwareLine(const char* tag) { Show("firmware", tag, "FW : " + Trimmed(tag), Flood::None); }
 
 void ConsoleDisplay::ResetLoaderMessage(const char* guide) {
     lineText_ = guide;
     lineColour_ = clBlack;
     lineIsStatus_ = false;
+}
+
+void ConsoleDisplay::Note(const std::string& line) {
+    if (options_.quiet || options_.events != nullptr) return;
+    FlushHeld();
+    lastFlood_ = Flood::None;
+    WriteLine(line);
+}
+
+void ConsoleDisplay::BeginUpdate() {
+    EraseBar();
+    lastLine_.clear();
+    lastFlood_ = Flood::None;
+    heldLine_.clear();
+    lastEventProgress_ = -1;
+    busy_ = false;
+    outcomeShown_ = false;
+    outcomeText_.clear();
+    outcomeCode_ = kOutcomeFailure;
+    messageText_.clear();
+    lineText_.clear();
+    lineColour_ = clBlack;
+    lineIsStatus_ = false;
+    finished_ = false;
 }
 
 Verdict ConsoleDisplay::Judge() const {
@@ -259,7 +299,7 @@ Verdict ConsoleDisplay::Finish() {
     finished_ = true;
     Verdict v = Judge();
     if (v.text.empty()) v.text = v.success ? "done" : "failed";
-    out_ << "Outcome: " << Escaped(v.text) << '\n' << std::flush;
+    if (options_.events == nullptr) out_ << "Outcome: " << Escaped(v.text) << '\n' << std::flush;
     return v;
 }
 
@@ -308,13 +348,30 @@ void ConsoleDisplay::EraseBar() {
 }
 
 void ConsoleDisplay::ProgressChanged(bool phaseStart) {
-    if (!options_.terminal || options_.quiet || finished_) return;
+    if (finished_) return;
+    if (options_.events == nullptr && (!options_.terminal || options_.quiet)) return;
     const double now = clock_();
     if (phaseStart) {
         phaseStartPosition_ = progress_.Position();
         phaseStartTime_ = now;
     }
-    DrawBar(phaseStart);
+    if (options_.events == nullptr) {
+        DrawBar(phaseStart);
+        return;
+    }
+    // Every phase start and the bar's end; the rest at most ten times a second.
+    const bool last = progress_.Position() >= progress_.Max();
+    if (!phaseStart && !last && lastEventProgress_ >= 0 && now - lastEventProgress_ < kBarInterval) return;
+    lastEventProgress_ = now;
+    options_.events->Progress(progress_.Position(), progress_.Min(), progress_.Max(), progress_.State(),
+                              PhaseRate(now));
+}
+
+double ConsoleDisplay::PhaseRate(double now) const {
+    const double elapsed = now - phaseStartTime_;
+    const int steps = progress_.Position() - phaseStartPosition_;
+    if (elapsed < 0.2 || steps <= 0) return -1;
+    return static_cast<double>(steps) * stepBytes_() / elapsed;
 }
 
 void ConsoleDisplay::DrawBar(bool force) {
@@ -345,10 +402,8 @@ void ConsoleDisplay::DrawBar(bool force) {
             std::snprintf(tail, sizeof tail, " %3d%% stopped", static_cast<int>(fraction * 100.0));
             break;
         case ProgressState::Normal: {
-            const double elapsed = now - phaseStartTime_;
-            const int steps = pos - phaseStartPosition_;
-            if (elapsed >= 0.2 && steps > 0) {
-                const double rate = static_cast<double>(steps) * stepBytes_() / elapsed;
+            const double rate = PhaseRate(now);
+            if (rate >= 0) {
                 std::snprintf(tail, sizeof tail, " %3d%% %8.0f B/s", static_cast<int>(fraction * 100.0), rate);
             } else {
                 std::snprintf(tail, sizeof tail, " %3d%%", static_cast<int>(fraction * 100.0));

@@ -66,9 +66,26 @@ private:
     ConsoleDisplay& display_;
 };
 
+// Where the texts go instead of the text lines (pelmark-flash --json): every
+// text the front end shows, with its panel and its exact bytes, and the
+// progress bar's changes.
+class EventSink {
+public:
+    virtual ~EventSink() = default;
+    // `panel`: "port", "message", "device", "info", "status", "outcome",
+    // "identity", "record", "firmware", "hardware", "bootloader", "error",
+    // "hint".
+    virtual void Text(const char* panel, const std::string& text) = 0;
+    // `rate`: bytes a second since the phase began, negative while unknown.
+    virtual void Progress(int position, int min, int max, ProgressState state, double rate) = 0;
+};
+
 struct ConsoleOptions {
     bool terminal = false;  // standard output is a terminal: draw the progress bar
     bool quiet = false;     // standard output carries the outcome line only
+    // Set: every text and progress change goes here, and nothing to standard
+    // output (no text lines, no bar, no outcome line).
+    EventSink* events = nullptr;
 };
 
 // What the run came to, judged from what the front end showed.
@@ -112,7 +129,13 @@ public:
     void SetIdentityField(IdentityField field, const char* text) override;
     void HideIdentityField(IdentityField) override {}
     void MessageBox(const char* text, const char* caption) override;
-    void PumpEvents() override {}
+    void PumpEvents() override {
+        if (pump_) pump_();
+    }
+    // Called in every slice of the engine's waits (nullptr: nothing).
+    void SetPumpHook(std::function<void()> pump) { pump_ = std::move(pump); }
+    // A hint line for the operator: standard error, or an event.
+    void ShowHint(const std::string& hint);
 
     // The Loader window's firmware line, set once at creation.
     void ShowFirmwareLine(const char* tag);
@@ -126,6 +149,13 @@ public:
     // Bytes per progress step for the rate on the terminal's progress bar.
     void SetStepBytes(std::function<int()> stepBytes) { stepBytes_ = std::move(stepBytes); }
 
+    // A line of the station's own (waiting, a port gone): printed like a
+    // text, also after Finish; nothing with --quiet or events.
+    void Note(const std::string& line);
+    // The next update of a station run begins: what the last one showed is
+    // forgotten, and texts print again.
+    void BeginUpdate();
+
     Verdict Judge() const;
     // Prints what is still held back, clears the progress bar and prints the
     // outcome line; returns the verdict.
@@ -137,6 +167,10 @@ public:
     void PanelText(int panel, const char* text);
 
 private:
+    // One text the front end shows on `panel`; `line` is its text line.
+    void Show(const char* panel, const char* text, const std::string& line, Flood flood);
+    // The rate of the current phase, bytes a second; negative while unknown.
+    double PhaseRate(double now) const;
     void Emit(const std::string& line, Flood flood);
     void WriteLine(const std::string& line);
     void FlushHeld();
@@ -153,6 +187,8 @@ private:
     ConsoleStatusBar status_;
     std::function<std::string()> invalidPortHint_;
     std::function<int()> stepBytes_;
+    std::function<void()> pump_;
+    double lastEventProgress_ = -1;
 
     // Output state.
     std::string lastLine_;

@@ -14,6 +14,7 @@
 #include "bootloader/engine.h"
 #include "cli/console_display.h"
 #include "cli/flash_flow.h"
+#include "cli/flash_run.h"
 #include "cli/port_choice.h"
 #include "cli/port_latency.h"
 #ifndef _WIN32
@@ -122,21 +123,6 @@ int ListPorts() {
     return kExitSuccess;
 }
 
-// One hint per run for a port whose adapter holds replies back, when the
-// port is first opened (the Upgrade window's multi-image runs open it again).
-bool g_latencyHintShown = false;
-bool g_progressBarShown = false;  // the bar may stand on the terminal's last line
-
-void HintAtLatency() {
-    if (g_latencyHintShown) return;
-    const std::string hint = SelectedPortLatencyHint();
-    if (hint.empty()) return;
-    g_latencyHintShown = true;
-    if (g_progressBarShown) std::cout << "\r\033[K";  // redrawn below the hint
-    std::cout.flush();
-    std::cerr << hint << std::endl;
-}
-
 int Report() {
     InitImageTable();
     for (const std::string& line : VersionReportLines()) std::cout << line << '\n';
@@ -149,33 +135,11 @@ int Version() {
     return kExitSuccess;
 }
 
-int Flash(FrontEnd frontEnd, int portIndex, bool quiet, bool fast) {
-    ConsoleOptions options;
+int Flash(FlashOptions options) {
     options.terminal = StdoutIsTerminal();
-    options.quiet = quiet;
-    g_progressBarShown = options.terminal && !quiet;
-    ConsoleDisplay display(frontEnd, std::cout, std::cerr, options);
-    display.SetStepBytes([] { return g_pass.addressUnit; });
-    display.SetInvalidPortHint(SelectedPortOpenHint);
-    SetDisplay(&display);
-
-    CreateFrontEnd(display, DisplayTag());
-    g_portIndex = static_cast<std::int16_t>(portIndex);
-    g_openPortIndex = static_cast<std::int16_t>(portIndex - 1);  // the first search opens the port afresh
-
-    SetFastVerdicts(fast);
-    SetPortOpenedHook(HintAtLatency);
+    options.version = PELMARK_VERSION;
     InstallInterruptHandler();
-    RunFrontEnd(display);
-    // The outcome line names the text the front end showed; whether the
-    // device was updated is the engine's own record.
-    Verdict verdict = display.Finish();
-    verdict.success = DeviceUpdated();
-
-    SetPortOpenedHook(nullptr);
-    ComPortCloseAll();
-    SetDisplay(nullptr);
-    return ExitStatusFor(verdict, g_stopSignal.load());
+    return RunFlash(options, std::cout, std::cerr, g_stopSignal);
 }
 
 }  // namespace
@@ -208,6 +172,15 @@ int main(int argc, char** argv) {
     CLI::Option* reportOpt = app.add_flag("--report", report, "Print the version report of the firmware this build carries");
     CLI::Option* versionOpt = app.add_flag("--version", version, "Print the version, the build tag, build date and time");
     app.add_flag("-q,--quiet", quiet, "Print only the outcome line");
+    FlashOptions run;
+    app.add_flag("--json", run.json,
+                 "One JSON object per line on standard output in place of the text lines: every text with its "
+                 "panel, the progress, the identity and the outcome (see the README)");
+    app.add_flag("--wait", run.wait,
+                 "Search until a device answers instead of giving up after 100 tries (Ctrl+C ends it)");
+    app.add_flag("--loop", run.loop,
+                 "Board after board: after each outcome wait until the board stops answering, then for the next "
+                 "one; Ctrl+C ends the run");
     bool fast = false;
     app.add_flag("--fast", fast,
                  "Take every reply as soon as it arrives instead of at the end of the engine's 5 ms slice; "
@@ -243,5 +216,9 @@ int main(int argc, char** argv) {
         std::cerr << "pelmark-flash: " << choice.error << '\n';
         return kExitUsage;
     }
-    return Flash(frontEnd, choice.index, quiet, fast);
+    run.frontEnd = frontEnd;
+    run.portIndex = choice.index;
+    run.quiet = quiet;
+    run.fast = fast;
+    return Flash(run);
 }

@@ -24,6 +24,25 @@ const char* EndKindName(EndKind kind) {
     return "none";
 }
 
+std::string FailureHint(const UpdateSummary& s) {
+    if (s.success) return {};
+    if (s.search.kind == EndKind::Failed && s.search.code == kSearchNotFound) {
+        if (s.bytesReceived == 0)
+            return "hint: no byte came back in 100 tries: the device is not in its bootloader, or this is not "
+                   "its port";
+        return "hint: bytes came back but never an identity: the device talks at another baud rate, or it is "
+               "not a bootloader";
+    }
+    if (s.pass.kind != EndKind::Failed) return {};
+    if (s.pass.code == kRefused && s.wire.refusedFrames >= 2)
+        return "hint: the device refused " + std::to_string(s.wire.refusedFrames) +
+               " rows: line noise; check the cable, its ground and the adapter";
+    if (s.pass.code == kNoReply && s.wire.frames > 0)
+        return "hint: the device went silent after " + std::to_string(s.wire.frames) +
+               " frames: it reset or lost power";
+    return {};
+}
+
 UpdateSummary SummarizeUpdate(const std::string& outcome, bool success, double seconds, int exitStatus) {
     UpdateSummary s;
     s.found = g_searchEnd.kind == EndKind::Success;

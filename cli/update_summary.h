@@ -48,6 +48,15 @@ struct UpdateSummary {
 // `exitStatus` as given; port, device path and tag are left to the caller.
 UpdateSummary SummarizeUpdate(const std::string& outcome, bool success, double seconds, int exitStatus);
 
+// One plain line for the operator on why the update failed, where what the
+// line carried says it clearly; empty otherwise (and for an update that did
+// not fail, or was stopped):
+//   no byte came back to any of the search's tries,
+//   bytes came back but never an identity,
+//   refusals on several rows,
+//   the device went silent after frames had been written.
+std::string FailureHint(const UpdateSummary& summary);
+
 // "success", "failed", "stopped", "skipped", "none".
 const char* EndKindName(EndKind kind);
 
