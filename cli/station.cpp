@@ -30,9 +30,27 @@ namespace {
 
 using nlohmann::json;
 
+// The children write every byte of a text as the code point of the same
+// number; this gives the bytes back. Other code points stay as their UTF-8.
+std::string TextBytes(const std::string& utf8) {
+    std::string bytes;
+    bytes.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const auto next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
+        if ((lead == 0xC2 || lead == 0xC3) && (next & 0xC0) == 0x80) {
+            bytes += static_cast<char>(((lead & 0x03) << 6) | (next & 0x3F));
+            ++i;
+        } else {
+            bytes += utf8[i];
+        }
+    }
+    return bytes;
+}
+
 std::string Str(const json& j, const char* key) {
     const auto it = j.find(key);
-    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+    return it != j.end() && it->is_string() ? TextBytes(it->get<std::string>()) : std::string();
 }
 
 std::optional<double> Number(const json& j, const char* key) {
@@ -650,6 +668,11 @@ int RunStationCommand(const CLI::App& app, std::vector<std::string> ports, bool 
             std::cerr << "pelmark-flash: --all-ports: no serial port is present\n";
             return 2;
         }
+    }
+    const CLI::Option* json = app.get_option_no_throw("--json");
+    if (json != nullptr && json->count() > 0) {
+        std::cerr << "pelmark-flash: --json takes one port; the station prints its own lines\n";
+        return 2;
     }
     const std::string error = StationPortError(ports);
     if (!error.empty()) {
