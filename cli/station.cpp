@@ -189,10 +189,15 @@ std::vector<std::string> ApplyChildEnd(PortState& port, int exitStatus, int kill
     port.exited = true;
     port.exitStatus = exitStatus;
     port.waiting.clear();
-    if (port.updates > 0) return {};
+    const std::string how = killedBy > 0 ? SignalName(killedBy) : "exit status " + std::to_string(exitStatus);
+    if (port.updates > 0) {
+        // Board after board: the updates told their outcomes, but the run
+        // itself broke off.
+        if (port.endSeen) return {};
+        return {PlainLine(port, "pelmark-flash ended without its end event: " + how)};
+    }
     port.success = false;
-    port.outcome = "failed (pelmark-flash ended without an outcome: " +
-                   (killedBy > 0 ? SignalName(killedBy) : "exit status " + std::to_string(exitStatus)) + ")";
+    port.outcome = "failed (pelmark-flash ended without an outcome: " + how + ")";
     ++port.failed;
     port.lastText = "Outcome: " + port.outcome;
     return {PlainLine(port, port.lastText)};

@@ -161,9 +161,13 @@ TEST(StationEvents, AChildThatEndsWithoutAnOutcomeFailed) {
         EXPECT_FALSE(port.success);
         EXPECT_EQ(port.exitStatus, c.status);
     }
-    // With its outcome told, the end changes only the status.
+    // With its outcome told, the end changes only the status; without the
+    // end event (a loop that broke off) it is said.
     PortState port = Port();
     ApplyEventLine(port, R"({"event":"outcome","success":true,"outcome":"Program OK","passed":1,"failed":0})");
+    EXPECT_EQ(ApplyChildEnd(port, 137, SIGKILL),
+              std::vector<std::string>{"COM3: pelmark-flash ended without its end event: SIGKILL"});
+    ApplyEventLine(port, R"({"event":"end","exit_status":0,"passed":1,"failed":0})");
     EXPECT_TRUE(ApplyChildEnd(port, 0, 0).empty());
     EXPECT_EQ(port.outcome, "Program OK");
     EXPECT_EQ(port.failed, 0);
