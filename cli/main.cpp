@@ -113,7 +113,11 @@ Texts lose their surrounding spaces; floods of "Try n", "Program n (x)" and
 on a terminal.
 
 Exit status: 0 device updated, 1 update failed, 2 bad usage or no port chosen,
-130 stopped by Ctrl+C, 143 by SIGTERM, 129 by SIGHUP.)TXT";
+130 stopped by Ctrl+C, 143 by SIGTERM, 129 by SIGHUP.
+
+Several --port options or --all-ports: the station updates those ports at
+once, one pelmark-flash per port; a live line per port on a terminal, else
+"COM3: <text>" lines, then a summary; exit 0 only when every port was updated.)TXT";
 
 int ListPorts() {
     for (const auto& [name, friendly] : PresentPorts()) {
