@@ -312,14 +312,14 @@ protected:
     }
 
     int Run(const std::string& program, const std::vector<std::string>& ports, std::string& out, std::string& err,
-            const std::function<void()>& during = {}) {
+            const std::function<void()>& during = {}, bool terminal = false) {
         StationOptions options;
         options.ports = ports;
         options.program = program;
         std::ostringstream o, e;
         std::thread side;
         if (during) side = std::thread(during);
-        const int status = RunStation(options, o, e, false);
+        const int status = RunStation(options, o, e, terminal);
         if (side.joinable()) side.join();
         out = o.str();
         err = e.str();
@@ -404,6 +404,27 @@ while true; do sleep 0.05; done
     EXPECT_EQ(status, 143) << "the first signal decides";
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     EXPECT_NE(err.find("every port ended at once"), std::string::npos) << err;
+}
+
+// On a terminal: live lines redrawn in place, a child's standard error
+// above them, the final lines and the summary below.
+TEST_F(StationRun, OnATerminalLiveLinesAreRedrawn) {
+    const std::string child = Script(R"(
+printf '{"event":"identity","chip_name":"18F26k80"}\n{"event":"progress","position":1,"max":4}\n'
+sleep 0.3
+echo 'hint: slow' >&2
+sleep 0.3
+printf '{"event":"progress","position":4,"max":4}\n{"event":"outcome","success":true,"outcome":"Program OK"}\n'
+)");
+    std::string out, err;
+    EXPECT_EQ(Run(child, {"COM3", "COM4"}, out, err, {}, true), 0);
+    EXPECT_EQ(err, "");
+    EXPECT_NE(out.find("\033[2A\r\033[KCOM"), std::string::npos) << "drawn again over the two lines";
+    EXPECT_NE(out.find("\r\033[KCOM3: hint: slow\n"), std::string::npos) << out;
+    const std::size_t summary = out.find("\nPORT ");
+    ASSERT_NE(summary, std::string::npos) << out;
+    const std::string last = "\r\033[KCOM4  18F26k80  [############] 100%              Outcome: Program OK\n";
+    EXPECT_EQ(out.rfind(last), summary - last.size()) << out;
 }
 
 TEST_F(StationRun, AChildThatCannotStartFails) {
