@@ -537,7 +537,8 @@ int RunStation(const StationOptions& givenOptions, std::ostream& out, std::ostre
     auto draw = [&](bool force) {
         if (!live) return;
         const double now = Now();
-        if (above.empty() && (!dirty || (!force && now - lastDraw < 0.1))) return;
+        if (!dirty && above.empty()) return;
+        if (!force && now - lastDraw < 0.1) return;  // at most ten times a second
         std::vector<std::string> clipped;
         for (std::string line : above) {
             const auto width = static_cast<std::size_t>(std::max(TerminalWidth() - 1, 1));

@@ -45,8 +45,10 @@ protected:
         ASSERT_EQ(coms.back().rfind("COM", 0), 0u) << coms.back();
     }
 
+    // The Upgrade front end ("Programming...", "Program OK") whatever the
+    // build's tag.
     std::vector<std::string> PortArguments() const {
-        std::vector<std::string> args;
+        std::vector<std::string> args = {"--front-end", "upgrade"};
         for (const std::string& com : coms) args.insert(args.end(), {"--port", com});
         return args;
     }
