@@ -149,6 +149,11 @@ std::vector<std::string> ApplyEventLine(PortState& port, const std::string& line
         const std::string state = Str(event, "state");
         port.progressState = state.empty() ? "normal" : Escaped(state);
         port.rate = Number(event, "rate");
+        if (port.position > port.min) {
+            port.reached = port.position;
+            port.reachedMin = port.min;
+            port.reachedMax = port.max;
+        }
     } else if (kind == "identity") {
         port.chip = Escaped(Str(event, "chip_name"));
     } else if (kind == "waiting") {
@@ -173,6 +178,13 @@ std::vector<std::string> ApplyEventLine(PortState& port, const std::string& line
         port.passed = static_cast<int>(Whole(event, "passed", port.passed + (port.success ? 1 : 0)));
         port.failed = static_cast<int>(Whole(event, "failed", port.failed + (port.success ? 0 : 1)));
         port.waiting.clear();
+        if (port.position <= port.min && port.reached > port.reachedMin) {
+            port.position = port.success ? port.reachedMax : port.reached;
+            port.min = port.reachedMin;
+            port.max = port.reachedMax;
+        }
+        port.reached = port.reachedMin = port.reachedMax = 0;
+        port.rate.reset();
         port.lastText = "Outcome: " + port.outcome;
         port.lastPlainText = port.lastText;
         port.lastFlood = Flood::None;
@@ -492,6 +504,12 @@ int TerminalWidth() {
     return 80;
 }
 
+int TerminalRows() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0) return size.ws_row;
+    return 24;
+}
+
 double Now() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
@@ -545,7 +563,15 @@ int RunStation(const StationOptions& givenOptions, std::ostream& out, std::ostre
             if (line.size() > width) line.resize(width);
             clipped.push_back(std::move(line));
         }
-        const std::vector<std::string> lines = LiveLines(ports, TerminalWidth(), options.loop);
+        std::vector<std::string> lines = LiveLines(ports, TerminalWidth(), options.loop);
+        // The cursor cannot go up past the top of the screen: a block taller
+        // than the screen shows its first lines.
+        const auto rows = static_cast<std::size_t>(std::max(TerminalRows() - 1, 2));
+        if (lines.size() > rows) {
+            const std::size_t hidden = lines.size() - (rows - 1);
+            lines.resize(rows - 1);
+            lines.push_back("(" + std::to_string(hidden) + " more ports below the screen's height)");
+        }
         out << LiveBlock(lines, drawn, clipped) << std::flush;
         drawn = lines.size();
         above.clear();

@@ -34,6 +34,9 @@ struct PortState {
     long max = 0;
     std::string progressState = "normal";  // "normal", "paused", "error"
     std::optional<double> rate;            // bytes a second
+    // The last progress short of its start: the front end empties its bar
+    // before it shows the outcome, the live line then shows how far it got.
+    long reached = 0, reachedMin = 0, reachedMax = 0;
 
     std::string lastText;  // the latest text shown, trimmed and escaped
     std::string waiting;   // "device" or "removal" while the child waits, else ""

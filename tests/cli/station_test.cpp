@@ -52,8 +52,7 @@ TEST(StationEvents, AWholeUpdateFillsThePortState) {
     EXPECT_EQ(port.chip, "18F26k80");
     EXPECT_EQ(port.position, 52);
     EXPECT_EQ(port.max, 100);
-    ASSERT_TRUE(port.rate.has_value());
-    EXPECT_EQ(*port.rate, 5120);
+    EXPECT_FALSE(port.rate.has_value()) << "no rate once the update has ended";
     EXPECT_EQ(port.updates, 1);
     EXPECT_FALSE(port.success);
     EXPECT_EQ(port.outcome, "CHK Error !!");
@@ -203,6 +202,29 @@ TEST(StationRender, LiveLinesShowEveryPortInColumns) {
     // A full bar at the end.
     Apply(a, {R"({"event":"progress","position":100,"min":0,"max":100})"});
     EXPECT_NE(LiveLines({a}, 200, false)[0].find("[############] 100%"), std::string::npos);
+}
+
+// The front end empties its bar before it shows the outcome: the live line
+// keeps how far the update got, full for a success.
+TEST(StationRender, TheBarAfterTheOutcomeShowsHowFarTheUpdateGot) {
+    const auto ended = [](bool success) {
+        PortState p = Port();
+        Apply(p, {R"({"event":"progress","position":30,"min":0,"max":100,"rate":900})",
+                  R"({"event":"progress","position":60,"min":0,"max":100,"rate":900})",
+                  R"({"event":"progress","position":0,"min":0,"max":100,"rate":null})",
+                  std::string(R"({"event":"outcome","success":)") + (success ? "true" : "false") +
+                      R"(,"outcome":"X"})"});
+        return LiveLines({p}, 200, false).front();
+    };
+    EXPECT_NE(ended(true).find("[############] 100%"), std::string::npos) << ended(true);
+    EXPECT_NE(ended(false).find("[#######-----]  60%"), std::string::npos) << ended(false);
+    EXPECT_EQ(ended(false).find("B/s"), std::string::npos) << "no rate once ended";
+
+    // The next board's bar starts afresh.
+    PortState p = Port();
+    Apply(p, {R"({"event":"progress","position":60,"min":0,"max":100})", R"({"event":"outcome","success":true})",
+              R"({"event":"progress","position":0,"min":0,"max":100})"});
+    EXPECT_NE(LiveLines({p}, 200, false).front().find("   0%"), std::string::npos);
 }
 
 TEST(StationRender, TheLiveBlockIsRedrawnInPlace) {
