@@ -110,6 +110,28 @@ TEST_F(Station, CtrlCStopsEveryPort) {
     EXPECT_EQ(r.LastLine(), "0 of 2 ports updated");
 }
 
+// Board after board: each child updates its board, then waits for the next;
+// Ctrl+C while they wait ends the run with every board counted.
+TEST_F(Station, LoopCountsTheBoardsOfEveryPort) {
+    const std::vector<std::string> fast(kK80.begin(), kK80.end() - 1);  // not on real time
+    StartDevice(fast);
+    StartDevice(fast);
+    std::vector<std::string> args = PortArguments();
+    args.push_back("--loop");
+    Child station(PELMARK_FLASH, args);
+    for (const std::string& com : coms)
+        ASSERT_TRUE(station.WaitForOutput(com + ": waiting for the board's removal", std::chrono::seconds(60)));
+    station.Signal(SIGINT);
+    const RunResult r = station.Finish(std::chrono::seconds(30));
+    EXPECT_EQ(r.status, 0) << "every child ended without a failed board: " << r.outText << r.err;
+    for (std::size_t i = 0; i < coms.size(); ++i) {
+        EXPECT_TRUE(r.HasLine(coms[i] + ": Outcome: Program OK")) << r.outText;
+        const std::string row = SummaryRow(r, coms[i]);
+        EXPECT_EQ(row.substr(row.size() - 16), "       1       0") << "passed, failed: " << row;
+    }
+    EXPECT_EQ(r.LastLine(), "2 boards passed, 0 failed on 2 ports");
+}
+
 TEST_F(Station, BadPortListsAreBadUsage) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--port", "COM3", "--port", "com3"}, {"--port", "COM3", "--port", ""},
