@@ -159,6 +159,7 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err, 
     ConsoleDisplay display(options.frontEnd, out, err, consoleOptions);
     display.SetStepBytes([] { return g_pass.addressUnit; });
     display.SetInvalidPortHint(SelectedPortOpenHint);
+    if (options.pump) display.SetPumpHook(options.pump);
     SetDisplay(&display);
 
     CreateFrontEnd(display, DisplayTag());

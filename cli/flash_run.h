@@ -30,6 +30,9 @@ struct FlashOptions {
     // in); returns the update's exit status, which it may turn from 0 to 1
     // (a record that could not be written). Empty: the status stands.
     std::function<int(const UpdateSummary&)> afterUpdate;
+    // Called in every slice of the engine's waits (the byte trace writes out
+    // what it has collected). Empty: nothing.
+    std::function<void()> pump;
 };
 
 // Runs the updates; `stopSignal` is the signal that asked the engine to stop,

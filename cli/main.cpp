@@ -17,6 +17,8 @@
 #include "cli/flash_run.h"
 #include "cli/port_choice.h"
 #include "cli/port_latency.h"
+#include "cli/record.h"
+#include "cli/trace.h"
 #ifndef _WIN32
 #include "cli/station.h"
 #endif
@@ -139,11 +141,26 @@ int Version() {
     return kExitSuccess;
 }
 
-int Flash(FlashOptions options) {
+int Flash(FlashOptions options, const std::string& recordPath, const std::string& tracePath) {
     options.terminal = StdoutIsTerminal();
     options.version = PELMARK_VERSION;
+    std::string traceError;
+    if (!tracePath.empty()) {
+        if (!StartTrace(tracePath, &traceError)) {
+            std::cerr << "pelmark-flash: trace: " << traceError << '\n';
+            return kExitUsage;
+        }
+        options.pump = FlushTrace;
+    }
+    if (!recordPath.empty()) {
+        options.afterUpdate = [&recordPath, frontEnd = options.frontEnd](const UpdateSummary& summary) {
+            return RecordUpdate(recordPath, summary, frontEnd, std::cerr);
+        };
+    }
     InstallInterruptHandler();
-    return RunFlash(options, std::cout, std::cerr, g_stopSignal);
+    const int status = RunFlash(options, std::cout, std::cerr, g_stopSignal);
+    if (!StopTrace(&traceError)) std::cerr << "pelmark-flash: trace: " << traceError << '\n';
+    return status;
 }
 
 }  // namespace
@@ -189,6 +206,14 @@ int main(int argc, char** argv) {
     app.add_flag("--fast", fast,
                  "Take every reply as soon as it arrives instead of at the end of the engine's 5 ms slice; "
                  "only for a bootloader that has finished writing before it answers (see the README)");
+    std::string recordPath;
+    app.add_option("--record", recordPath,
+                   "Append one JSON line per update to FILE (created when missing), under a lock; "
+                   "status 1 when it cannot be written")
+        ->type_name("FILE");
+    std::string tracePath;
+    app.add_option("--trace", tracePath, "Write every byte sent and received, with its time, to FILE")
+        ->type_name("FILE");
     listOpt->excludes(reportOpt)->excludes(versionOpt)->excludes(allPortsOpt);
     reportOpt->excludes(versionOpt);
 
@@ -224,5 +249,5 @@ int main(int argc, char** argv) {
     run.portIndex = choice.index;
     run.quiet = quiet;
     run.fast = fast;
-    return Flash(run);
+    return Flash(run, recordPath, tracePath);
 }

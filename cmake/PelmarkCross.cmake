@@ -32,3 +32,24 @@ if(NOT CLI11_FOUND)
        "endif()\n")
   set(CLI11_DIR "${_staged}" CACHE PATH "CLI11 package directory" FORCE)
 endif()
+
+# nlohmann-json (header-only) for the target when it has none, staged the
+# same way.
+find_package(nlohmann_json 3 CONFIG QUIET)
+if(NOT nlohmann_json_FOUND)
+  find_path(PELMARK_HOST_JSON_INCLUDE nlohmann/json.hpp PATHS /usr/include /usr/local/include
+            NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT PELMARK_HOST_JSON_INCLUDE)
+    message(FATAL_ERROR "nlohmann-json headers not found (Debian: nlohmann-json3-dev)")
+  endif()
+  set(_staged "${CMAKE_BINARY_DIR}/host-headers")
+  file(COPY "${PELMARK_HOST_JSON_INCLUDE}/nlohmann" DESTINATION "${_staged}/include")
+  file(WRITE "${_staged}/nlohmann_jsonConfig.cmake"
+       "if(NOT TARGET nlohmann_json::nlohmann_json)\n"
+       "  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)\n"
+       "  set_target_properties(nlohmann_json::nlohmann_json PROPERTIES INTERFACE_INCLUDE_DIRECTORIES \"${_staged}/include\")\n"
+       "endif()\n")
+  file(WRITE "${_staged}/nlohmann_jsonConfigVersion.cmake"
+       "set(PACKAGE_VERSION 3)\nset(PACKAGE_VERSION_COMPATIBLE TRUE)\n")
+  set(nlohmann_json_DIR "${_staged}" CACHE PATH "nlohmann_json package directory" FORCE)
+endif()

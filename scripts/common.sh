@@ -11,7 +11,7 @@ PELMARK_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev
-  libcli11-dev nlohmann-json3-dev libudev-dev
+  libcli11-dev nlohmann-json3-dev libudev-dev nettle-dev
   fonts-dejavu-core fonts-liberation2
 )
 

@@ -208,7 +208,7 @@ check_deb() {
 
 # ---- The Windows zip ----------------------------------------------------------------
 # DLLs that every Windows has; anything else would have to ship beside the program.
-SYSTEM_DLLS="advapi32.dll kernel32.dll msvcrt.dll setupapi.dll user32.dll winmm.dll"
+SYSTEM_DLLS="advapi32.dll bcrypt.dll kernel32.dll msvcrt.dll setupapi.dll user32.dll winmm.dll"
 
 make_zip() {
   pelmark_install_missing "${PELMARK_CROSS_PACKAGES[@]}"

@@ -129,23 +129,6 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// udev writes "FT232R_USB_UART" in ID_MODEL and "FT232R\x20USB\x20UART" in
-// ID_MODEL_ENC; the second keeps what the device said.
-std::string DecodeUdevText(const char* text) {
-    std::string out;
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (p[0] == '\\' && p[1] == 'x' && std::isxdigit(static_cast<unsigned char>(p[2])) != 0 &&
-            std::isxdigit(static_cast<unsigned char>(p[3])) != 0) {
-            const char hex[3] = {p[2], p[3], '\0'};
-            out.push_back(static_cast<char>(std::strtol(hex, nullptr, 16)));
-            p += 3;
-        } else {
-            out.push_back(*p);
-        }
-    }
-    return Trimmed(out);
-}
-
 // "<what the user recognises> (COMn)", shortened in front of the suffix so
 // the whole fits the caller's buffer with its terminator.
 std::string FriendlyText(const std::string& label, int comNumber) {
@@ -255,7 +238,7 @@ std::string UdevModel(udev_device* dev) {
             if (*v != '\0') return Trimmed(v);
         }
         if (const char* v = udev_device_get_property_value(d, "ID_MODEL_ENC")) {
-            const std::string text = DecodeUdevText(v);
+            const std::string text = serial::DecodeUdevText(v);
             if (!text.empty()) return text;
         }
         if (const char* v = udev_device_get_property_value(d, "ID_MODEL")) {
@@ -422,6 +405,23 @@ void AddSystemPorts(DeviceSetData* data, const std::set<std::string>& listedTarg
 }  // namespace
 
 namespace serial {
+
+// udev writes "FT232R_USB_UART" in ID_MODEL and "FT232R\x20USB\x20UART" in
+// ID_MODEL_ENC; the second keeps what the device said.
+std::string DecodeUdevText(const char* text) {
+    std::string out;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (p[0] == '\\' && p[1] == 'x' && std::isxdigit(static_cast<unsigned char>(p[2])) != 0 &&
+            std::isxdigit(static_cast<unsigned char>(p[3])) != 0) {
+            const char hex[3] = {p[2], p[3], '\0'};
+            out.push_back(static_cast<char>(std::strtol(hex, nullptr, 16)));
+            p += 3;
+        } else {
+            out.push_back(*p);
+        }
+    }
+    return Trimmed(out);
+}
 
 void SetTtyClassDir(const std::string& dir) {
     TtyClassDirSetting() = dir;

@@ -13,4 +13,8 @@ void SetTtyClassDir(const std::string& dir);
 // The tree in use: the one set, else "/sys/class/tty".
 std::string TtyClassDirInUse();
 
+// A udev "_ENC" property ("FT232R\x20USB\x20UART") as the bytes it stands
+// for, without surrounding white space.
+std::string DecodeUdevText(const char* text);
+
 }  // namespace pelmark::serial

@@ -6,11 +6,16 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +23,7 @@
 #include "device_process.h"
 #include "expected_memory.h"
 #include "support/child_process.h"
+#include "support/lines.h"
 #include "support/scratch.h"
 
 namespace pelmark::test {
@@ -54,6 +60,21 @@ bool HasControlCharacters(const std::string& text) {
     for (unsigned char c : text)
         if (c < 0x20 && c != '\n') return true;
     return false;
+}
+
+std::string FileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string RealPath(const std::string& path) {
+    char* real = realpath(path.c_str(), nullptr);
+    if (real == nullptr) return path;
+    std::string result = real;
+    std::free(real);
+    return result;
 }
 
 class FlashCli : public ::testing::Test {
@@ -237,6 +258,77 @@ TEST_F(FlashCli, BootloaderBusyAfterItsKIsUpdatedByDefaultAndFastModeFailsSafe) 
                 << r.out;
         }
     }
+}
+
+// One update with --trace and --record: the trace holds every byte in order
+// (the search byte, the identity reply, and as many bytes as the record
+// counts), the record line names the update.
+TEST_F(FlashCli, TraceAndRecordOfAnUpdate) {
+    StartDevice({"--chip", "0x48", "--bios", "5", "--board", "5", "--preparation", "0x04"});
+    const std::string tracePath = ports.path() + "/trace.txt";
+    const std::string recordPath = ports.path() + "/station.jsonl";
+    const Result r = Flash({"--port", com, "--front-end", "main", "--trace", tracePath, "--record", recordPath});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+
+    const std::vector<std::string> lines = SplitLines(FileText(tracePath));
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0].substr(11), " > c2") << lines[0];
+    EXPECT_EQ(lines[1].substr(11), " < 56 05 48 05 04 4b") << lines[1];
+    double last = 0;
+    std::uint64_t sent = 0, received = 0;
+    for (const std::string& line : lines) {
+        ASSERT_GE(line.size(), 16u) << line;
+        EXPECT_EQ(line.substr(4, 1), ".") << line;
+        const double at = std::stod(line.substr(0, 11));
+        EXPECT_GE(at, last) << "times never go backwards: " << line;
+        last = at;
+        const std::string direction = line.substr(11, 3);
+        ASSERT_TRUE(direction == " > " || direction == " < ") << line;
+        const std::size_t bytes = (line.size() - 13) / 3;
+        ASSERT_EQ(line.size(), 13 + 3 * bytes) << line;
+        (direction == " > " ? sent : received) += bytes;
+    }
+
+    const std::string record = FileText(recordPath);
+    ASSERT_EQ(std::count(record.begin(), record.end(), '\n'), 1) << record;
+    const nlohmann::json line = nlohmann::json::parse(record);
+    EXPECT_EQ(line["port"], com);
+    EXPECT_EQ(line["device"], RealPath(device->pty()));
+    EXPECT_TRUE(line["adapter"].is_null()) << "a pseudo-terminal has no adapter";
+    EXPECT_EQ(line["front_end"], "main");
+    EXPECT_EQ(line["chip"], 0x48);
+    EXPECT_EQ(line["chip_name"], "18F26k80");
+    EXPECT_EQ(line["slot"], 9);
+    EXPECT_EQ(line["image_sha256"].get<std::string>().size(), 64u);
+    EXPECT_EQ(line["outcome"], "Program Ok");
+    EXPECT_EQ(line["success"], true);
+    EXPECT_EQ(line["bytes_sent"], sent) << "the trace holds every byte sent";
+    EXPECT_EQ(line["bytes_received"], received) << "... and every byte received";
+    EXPECT_GT(line["frames"].get<int>(), 100);
+    EXPECT_GT(line["seconds"].get<double>(), 0.0);
+    EXPECT_LE(line["seconds"].get<double>(), last + 1.0);
+}
+
+// A station must not count an update it did not record: the device was
+// updated, yet the status is 1. A trace that cannot be opened stops the run
+// before the device is touched.
+TEST_F(FlashCli, RecordOrTraceThatCannotBeWritten) {
+    const std::string missing = ports.path() + "/no-such-folder/file";
+    StartDevice({"--chip", "0x48"});
+    Result r = Flash({"--port", com, "--front-end", "main", "--record", missing});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(LastLine(r.out), "Outcome: Program Ok");
+    EXPECT_EQ(r.err, "pelmark-flash: record: cannot open " + missing + ": No such file or directory\n");
+    EXPECT_FALSE(device->Memory().empty());
+
+    device.reset();
+    StartDevice({"--chip", "0x48"});
+    r = Flash({"--port", com, "--front-end", "main", "--trace", missing});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "pelmark-flash: trace: cannot open " + missing + ": No such file or directory\n");
+    EXPECT_TRUE(device->Memory().empty());
 }
 
 }  // namespace

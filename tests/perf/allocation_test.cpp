@@ -8,13 +8,16 @@
 // pass returns. The search itself opens the port, and opening may allocate
 // (the device path is built as a string, the port's time-outs are recorded);
 // from then on every byte written and read goes through the fixed frame and
-// receive buffers.
+// receive buffers. The same holds with the console's byte trace on: the
+// link's tap copies into the trace's fixed buffer, and the event pumping
+// writes it out.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <new>
 #include <optional>
 #include <ostream>
@@ -22,12 +25,14 @@
 #include <vector>
 
 #include "bootloader/engine.h"
+#include "cli/trace.h"
 #include "e2e/device_process.h"
 #include "images/image_table.h"
 #include "serial/port_link.h"
 #include "serial/port_map.h"
 #include "shell/display.h"
 #include "shell/panels.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -132,6 +137,7 @@ public:
     std::uint8_t outcomeCode = 255;
     int outcomes = 0;
     int pumps = 0;
+    bool flushTrace = false;  // the console's pumping with --trace
     FrontEnd Showing() const override { return FrontEnd::Main; }
     void ShowOutcome(const char* text, Colour, std::uint8_t code) override {
         std::snprintf(outcome, sizeof outcome, "%s", text);
@@ -147,7 +153,10 @@ public:
     void SetIdentityField(IdentityField, const char*) override {}
     void HideIdentityField(IdentityField) override {}
     void MessageBox(const char*, const char*) override {}
-    void PumpEvents() override { ++pumps; }
+    void PumpEvents() override {
+        ++pumps;
+        if (flushTrace) cli::FlushTrace();
+    }
 };
 
 struct Device {
@@ -210,6 +219,39 @@ TEST_P(Allocations, NoneDuringAWholeProgrammingPass) {
     EXPECT_EQ(count("program") + count("trailer"), d.rows);
     EXPECT_EQ(count("eeprom"), d.eeprom);
     EXPECT_GT(display.pumps, d.rows) << "every wait lets the front end pump its events";
+}
+
+TEST_F(Allocations, NoneDuringATracedProgrammingPass) {
+    DeviceProcess device(PELMARK_DEVSIM, {"--chip", "0x48", "--bios", "5", "--board", "5", "--preparation", "0x04"});
+    serial::SetComOverride(kCom, device.pty());
+    g_portIndex = kCom - 1;
+    ScratchDir dir;
+    const std::string path = dir.path() + "/trace.txt";
+    std::string error;
+    ASSERT_TRUE(cli::StartTrace(path, &error)) << error;
+    display.flushTrace = true;
+    ASSERT_EQ(SearchDevice(progress, status), kSearchFound);
+
+    long allocations = 0;
+    {
+        AllocationWindow window;
+        PrgMode(progress, status);
+        allocations = window.Count();
+    }
+    ASSERT_TRUE(cli::StopTrace(&error)) << error;
+    EXPECT_STREQ(display.outcome, " Program Ok ");
+    EXPECT_EQ(allocations, 0);
+
+    // Every byte of the search and the pass is in the trace.
+    std::ifstream in(path);
+    std::uint64_t sent = 0, received = 0;
+    for (std::string line; std::getline(in, line);) {
+        ASSERT_GE(line.size(), 16u) << line;
+        (line[12] == '>' ? sent : received) += (line.size() - 13) / 3;
+    }
+    EXPECT_EQ(sent, g_linkCounts.sent);
+    EXPECT_EQ(received, g_linkCounts.received);
+    EXPECT_GT(sent, 2000u) << "the pass, not the search alone";
 }
 
 INSTANTIATE_TEST_SUITE_P(
