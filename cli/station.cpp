@@ -349,7 +349,9 @@ StationOptions StationOptionsFrom(const CLI::App& app, std::vector<std::string> 
     StationOptions options;
     options.ports = std::move(ports);
     options.quiet = quiet;
-    for (const char* name : {"--front-end", "--fast", "--wait", "--loop"}) {
+    // One record file for the whole station (each child appends its lines
+    // under a lock); a trace file per port.
+    for (const char* name : {"--front-end", "--fast", "--wait", "--loop", "--record"}) {
         const CLI::Option* option = app.get_option_no_throw(name);
         if (option == nullptr || option->count() == 0) continue;
         if (option->get_expected_max() == 0) {  // a flag
@@ -359,7 +361,7 @@ StationOptions StationOptionsFrom(const CLI::App& app, std::vector<std::string> 
         }
         if (std::strcmp(name, "--loop") == 0) options.loop = true;
     }
-    for (const char* name : {"--record", "--trace"}) {
+    for (const char* name : {"--trace"}) {
         const CLI::Option* option = app.get_option_no_throw(name);
         if (option == nullptr || option->count() == 0 || option->results().empty()) continue;
         options.perPortFiles.emplace_back(name, option->results().back());

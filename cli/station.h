@@ -117,9 +117,10 @@ std::string PerPortPath(const std::string& path, const std::string& label);
 
 struct StationOptions {
     std::vector<std::string> ports;  // --port arguments as given, or the COM names present
-    // Forwarded to every child as they are: --front-end NAME, --fast, --wait, --loop ...
+    // Forwarded to every child as they are: --front-end NAME, --fast, --wait,
+    // --loop, --record FILE (the children append to one file under a lock).
     std::vector<std::string> forward;
-    // Forwarded per port with the port's label in the file name.
+    // Forwarded per port with the port's label in the file name: --trace FILE.
     std::vector<std::pair<std::string, std::string>> perPortFiles;  // option, FILE
     bool loop = false;   // the children update board after board
     bool quiet = false;  // only the summary on standard output

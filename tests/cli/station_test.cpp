@@ -291,7 +291,8 @@ TEST(StationOptionsTest, LabelsAndBadPorts) {
 }
 
 // The children get what the station was given, with --json; flags without
-// a value, files per port; --quiet and the ports stay with the station.
+// a value, one record file for all, a trace file per port; --quiet and the
+// ports stay with the station.
 TEST(StationOptionsTest, ForwardedOptions) {
     CLI::App app;
     std::vector<std::string> ports;
@@ -306,7 +307,8 @@ TEST(StationOptionsTest, ForwardedOptions) {
     app.add_option("--record", record);
     app.add_option("--trace", trace);
     const char* argv[] = {"pelmark-flash", "-p", "COM3", "--port", "/dev/nothing-here/ttyXY9", "--loop",
-                          "--front-end", "loader", "--quiet", "--record", "out/rec.csv", "--fast"};
+                          "--front-end", "loader", "--quiet", "--record", "boards.jsonl", "--trace", "out/trace.txt",
+                          "--fast"};
     app.parse(static_cast<int>(std::size(argv)), const_cast<char**>(argv));
 
     StationOptions options = StationOptionsFrom(app, ports, quiet);
@@ -315,8 +317,8 @@ TEST(StationOptionsTest, ForwardedOptions) {
     EXPECT_TRUE(options.quiet);
     EXPECT_EQ(ChildArguments(options, 0),
               (std::vector<std::string>{"/bin/child", "--port", "COM3", "--json", "--front-end", "loader", "--fast",
-                                        "--loop", "--record", "out/rec-COM3.csv"}));
-    EXPECT_EQ(ChildArguments(options, 1).back(), "out/rec-ttyXY9.csv");
+                                        "--loop", "--record", "boards.jsonl", "--trace", "out/trace-COM3.txt"}));
+    EXPECT_EQ(ChildArguments(options, 1).back(), "out/trace-ttyXY9.txt");
 }
 
 // The runner with stand-in children: a shell script that gets the child's

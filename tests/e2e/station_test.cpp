@@ -3,9 +3,12 @@
 // the port map. The children are this build's pelmark-flash --json.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <signal.h>
 
 #include <algorithm>
+#include <fstream>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -62,7 +65,11 @@ TEST_F(Station, FourPortsAtOnceOneRefusingARow) {
         if (i == 2) args.insert(args.end(), {"--nak-frame", "40", "--nak-count", "5"});
         StartDevice(args);
     }
-    Child station(PELMARK_FLASH, PortArguments());
+    ScratchDir files{"pelmark-station-files"};
+    const std::string record = files / "boards.jsonl";
+    std::vector<std::string> args = PortArguments();
+    args.insert(args.end(), {"--record", record, "--trace", files / "trace.txt"});
+    Child station(PELMARK_FLASH, args);
     const RunResult r = station.Finish(std::chrono::seconds(100));
     ASSERT_FALSE(r.timedOut) << r.outText << r.err;
     EXPECT_EQ(r.status, 1) << r.outText << r.err;
@@ -86,6 +93,35 @@ TEST_F(Station, FourPortsAtOnceOneRefusingARow) {
         }
     }
     EXPECT_EQ(r.LastLine(), "3 of 4 ports updated");
+
+    // One record file, one whole line per port in the order the updates
+    // ended; a trace file per port.
+    std::ifstream in(record);
+    std::vector<nlohmann::json> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(lines.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(coms[i]);
+        const auto it = std::find_if(lines.begin(), lines.end(), [&](const nlohmann::json& l) {
+            return l.value("port", "") == coms[i];
+        });
+        ASSERT_NE(it, lines.end());
+        const nlohmann::json& line = *it;
+        EXPECT_EQ(line["device"], devices[i]->pty());
+        EXPECT_EQ(line["chip_name"], "18F26k80");
+        EXPECT_EQ(line["slot"], 9);
+        EXPECT_EQ(line["success"], i != 2);
+        EXPECT_EQ(line["outcome"], i == 2 ? "CHK Error !!" : "Program OK");
+        if (i == 2) {
+            EXPECT_EQ(line["refusals"], 5);
+        } else {
+            EXPECT_EQ(line["frames"], 1148);
+            EXPECT_EQ(line["resends"], 0);
+        }
+        std::ifstream trace(files / ("trace-" + coms[i] + ".txt"));
+        std::string first;
+        EXPECT_TRUE(std::getline(trace, first) && first.find(" > ") != std::string::npos) << first;
+    }
     for (const std::string& line : r.out)
         EXPECT_EQ(std::count(line.begin(), line.end(), '\x1b'), 0) << "no control characters on a pipe";
 }
