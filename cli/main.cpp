@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "bootloader/engine.h"
 #include "cli/console_display.h"
@@ -18,6 +19,9 @@
 #include "cli/port_latency.h"
 #include "cli/record.h"
 #include "cli/trace.h"
+#ifndef _WIN32
+#include "cli/station.h"
+#endif
 #include "images/image_table.h"
 #include "pelmark_version.h"  // generated: PELMARK_VERSION
 #include "report/board_names.h"
@@ -111,7 +115,11 @@ Texts lose their surrounding spaces; floods of "Try n", "Program n (x)" and
 on a terminal.
 
 Exit status: 0 device updated, 1 update failed, 2 bad usage or no port chosen,
-130 stopped by Ctrl+C, 143 by SIGTERM, 129 by SIGHUP.)TXT";
+130 stopped by Ctrl+C, 143 by SIGTERM, 129 by SIGHUP.
+
+Several --port options or --all-ports: the station updates those ports at
+once, one pelmark-flash per port; a live line per port on a terminal, else
+"COM3: <text>" lines, then a summary; exit 0 only when every port was updated.)TXT";
 
 int ListPorts() {
     for (const auto& [name, friendly] : PresentPorts()) {
@@ -162,16 +170,20 @@ int main(int argc, char** argv) {
                  "pelmark-flash"};
     app.footer(kFooter);
 
-    std::string port;
+    std::vector<std::string> ports;
+    bool allPorts = false;
     std::string frontEndName;
     bool listPorts = false;
     bool report = false;
     bool version = false;
     bool quiet = false;
 
-    CLI::Option* portOpt = app.add_option("-p,--port", port,
+    CLI::Option* portOpt = app.add_option("-p,--port", ports,
                    "Port of the device: a COM name (COM9, com9) or a device path (/dev/ttyUSB0); "
-                   "default: the only serial port present");
+                   "default: the only serial port present. Given several times: update those ports at once, "
+                   "one process each")->allow_extra_args(false);
+    CLI::Option* allPortsOpt = app.add_flag("--all-ports", allPorts,
+                   "Update every serial port present at once, one process each")->excludes(portOpt);
     app.add_option("--front-end", frontEndName,
                    std::string("Behave like this front end instead of the one the build tag selects (") +
                        FrontEndName(FrontEndFor(ChooseFrontEnd(BuildTag()))) + ")")
@@ -202,7 +214,7 @@ int main(int argc, char** argv) {
     std::string tracePath;
     app.add_option("--trace", tracePath, "Write every byte sent and received, with its time, to FILE")
         ->type_name("FILE");
-    listOpt->excludes(reportOpt)->excludes(versionOpt);
+    listOpt->excludes(reportOpt)->excludes(versionOpt)->excludes(allPortsOpt);
     reportOpt->excludes(versionOpt);
 
     try {
@@ -220,7 +232,15 @@ int main(int argc, char** argv) {
     const FrontEnd frontEnd =
         frontEndName.empty() ? FrontEndFor(ChooseFrontEnd(BuildTag())) : FrontEndNamed(frontEndName).value();
 
-    const PortChoice choice = portOpt->count() == 0 ? PortFromPresent(PresentPorts()) : PortFromArgument(port);
+    if (allPorts || ports.size() > 1) {
+#ifdef _WIN32
+        std::cerr << "pelmark-flash: several ports at once are not available on this system\n";
+        return kExitUsage;
+#else
+        return RunStationCommand(app, ports, allPorts, quiet);
+#endif
+    }
+    const PortChoice choice = portOpt->count() == 0 ? PortFromPresent(PresentPorts()) : PortFromArgument(ports.front());
     if (choice.index < 0) {
         std::cerr << "pelmark-flash: " << choice.error << '\n';
         return kExitUsage;
