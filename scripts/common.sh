@@ -11,7 +11,7 @@ PELMARK_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev
-  libcli11-dev nlohmann-json3-dev libudev-dev nettle-dev
+  libcli11-dev nlohmann-json3-dev libudev-dev python3-jsonschema nettle-dev
   fonts-dejavu-core fonts-liberation2
 )
 
